@@ -1,0 +1,25 @@
+# Set-up, build, tests and the demo; every target installs what it needs first.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: all setup configure build test demo bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@MAKEFLAGS= cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
+	@MAKEFLAGS= cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+demo: build
+	@bash demo/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

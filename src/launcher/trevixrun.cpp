@@ -1,0 +1,24 @@
+// Starts the update program from this folder, waits for it and tells the user
+// that the update is complete.
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = 68;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process = {};
+    char commandLine[] = "trevix.exe";
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &process))
+        return 0;
+    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0)
+        MessageBoxA(nullptr,
+                    "The Corvindale update is complete.\n\nYou must reboot your machine for the "
+                    "settings to take effect.",
+                    "Corvindale Update", MB_OK | MB_ICONINFORMATION);
+    // This program shares no code with trevix, so it closes its two handles itself.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}

@@ -1,0 +1,116 @@
+#include "session/detection.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "res/resource.h"
+#include "session/update_session.h"
+#include "win/text.h"
+#include "win/unique.h"
+
+int readMachineString(const std::string& key, const std::string& value, std::string& out)
+{
+    win::Key handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
+        return 0;
+    // One spare byte: a value stored without its terminator still ends here.
+    char buffer[machineTextSize + 1] = {};
+    DWORD size = machineTextSize;
+    if (RegQueryValueExA(handle.get(), value.c_str(), nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+        return 0;
+    std::string text = win::boundedText(buffer, size);
+    if (!text.empty() && text.back() == '\\') text.pop_back();
+    out = std::move(text);
+    return 1;
+}
+
+int isProductInstalled()
+{
+    char buffer[4] = {};
+    win::Key key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, win::loadText(IDS_KEY_SYSTEM).c_str(), 0, KEY_READ,
+                      key.put()) == ERROR_SUCCESS) {
+        DWORD size = sizeof buffer;
+        // After a failed read the buffer's contents are undefined; treat them as nothing read.
+        if (RegQueryValueExA(key.get(), win::loadText(IDS_VALUE_INSTALLED).c_str(), nullptr,
+                             nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+            std::memset(buffer, 0, sizeof buffer);
+    }
+    return buffer[0] == '1' && buffer[1] == '\0';
+}
+
+unsigned long detectOsFamily()
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = 148;
+    if (!GetVersionExA(&info)) return osOther;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return osWindows9x;
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return osOther;
+    switch (info.dwMajorVersion) {
+    case 5: return info.dwMinorVersion == 1 ? osWindowsXp : osWin2000;
+    case 4: return osWinNt40;
+    case 3: return osWinNt351;
+    default: return osOther;
+    }
+}
+
+int findProgramDir(std::string& out)
+{
+    std::string path = win::moduleFileName();
+    if (path.empty()) {
+        out.clear();
+        return 0;
+    }
+    out = win::folderOf(path);
+    return 1;
+}
+
+int findMergeModules(UpdateSession& session)
+{
+    WIN32_FIND_DATAA data;
+    win::Find search(FindFirstFileA((session.mergeModulesDir + "\\*.*").c_str(), &data));
+    return search ? 1 : 0;
+}
+
+int initialiseEnvironment(UpdateSession& session)
+{
+    int result = 1;
+    session.pathSeparator = win::loadText(IDS_PATH_SEPARATOR);
+    const std::string manifestName = win::loadText(IDS_MANIFEST_NAME);
+
+    session.macroProgDir = win::loadText(IDS_MACRO_PROGDIR);
+    session.macroWinDir = win::loadText(IDS_MACRO_WINDIR);
+    session.macroSysDir = win::loadText(IDS_MACRO_SYSDIR);
+    session.macroVelDir = win::loadText(IDS_MACRO_VELDIR);
+    session.macroTwDir = win::loadText(IDS_MACRO_TWDIR);
+    session.macroDrvDir = win::loadText(IDS_MACRO_DRVDIR);
+    session.macroCmsDir = win::loadText(IDS_MACRO_CMSDIR);
+    session.macroDataDir = win::loadText(IDS_MACRO_DATADIR);
+    session.macroVelShared = win::loadText(IDS_MACRO_VELSHARED);
+    session.macroMergeModulesDir = win::loadText(IDS_MACRO_MERGEMODULESDIR);
+    session.macroMergeModulesEngDir = win::loadText(IDS_MACRO_MERGEMODULESENGDIR);
+    session.macroPackagerResDir = win::loadText(IDS_MACRO_PACKAGERRESDIR);
+
+    if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR),
+                           session.productDir))
+        result = 0;
+    if (!findProgramDir(session.programDir)) result = 0;
+
+    char temp[machineTextSize] = {};
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    session.tempDir = length < sizeof temp ? std::string(temp, length) : std::string();
+    if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0]) {
+        while (!session.tempDir.empty() && session.tempDir.back() == '\\')
+            session.tempDir.pop_back();
+    }
+
+    session.manifestPath = session.programDir + session.pathSeparator + manifestName;
+    session.osFamily = detectOsFamily();
+    session.mergeModulesDir = session.productDir + session.pathSeparator + "Packager" +
+                              session.pathSeparator + "Merge Modules";
+    session.newFilesDir = session.mergeModulesDir + session.pathSeparator + "NewFiles";
+    if (findMergeModules(session)) session.hasMergeModules = 1;
+    return result;
+}

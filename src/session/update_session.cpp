@@ -1,0 +1,22 @@
+#include "session/update_session.h"
+
+#include "session/progress.h"
+#include "win/text.h"
+
+UpdateSession::UpdateSession() = default;
+
+// The progress display goes first: it closes the dialog and waits for its thread.
+UpdateSession::~UpdateSession()
+{
+    progress.reset();
+}
+
+bool isCleanupRun(const std::string& commandLine)
+{
+    return win::containsText(commandLine, "/cleanup");
+}
+
+bool wantsStatus(const std::string& commandLine)
+{
+    return win::containsText(commandLine, "/status");
+}

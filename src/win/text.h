@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace win {
+
+// The string-table entry id of this module; empty when it does not exist.
+std::string loadText(UINT id);
+
+// Full path of the running program's file; empty when it cannot be obtained.
+std::string moduleFileName();
+
+// Everything before the last backslash (multi-byte aware); empty without one.
+std::string folderOf(const std::string& path);
+
+// The text up to its first NUL, but never past size bytes.
+std::string boundedText(const char* data, size_t size);
+
+// Plain substring search that respects double-byte characters of the ANSI
+// code page, so a trail byte never starts a match.
+bool containsText(const std::string& haystack, const std::string& needle);
+
+} // namespace win
