@@ -1,0 +1,47 @@
+#include "win/process.h"
+
+#include <windows.h>
+
+#include "win/unique.h"
+
+namespace {
+
+// The command line buffer of the design; the program part is at most 259 characters.
+constexpr size_t commandLineSize = 520;
+
+} // namespace
+
+int runAndWait(const std::string& program, const std::string& arguments)
+{
+    std::string command;
+    if (!program.empty()) {
+        char shortPath[MAX_PATH] = {};
+        DWORD length = GetShortPathNameA(program.c_str(), shortPath, MAX_PATH - 1);
+        command = length > 0 && length < MAX_PATH - 1 ? std::string(shortPath, length) : program;
+        // A short form can still hold blanks (8.3 names may be switched off):
+        // unquoted, Windows would try C:\Program.exe first.
+        if (command.find(' ') != std::string::npos) command = "\"" + command + "\"";
+        if (!arguments.empty()) command += " " + arguments;
+    } else {
+        command = arguments;
+    }
+    if (command.size() >= commandLineSize) return 0;
+
+    STARTUPINFOA startup = {};
+    startup.cb = 68;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &startup, &info))
+        return 0;
+    win::Process process;
+    process.adopt(info);
+    WaitForSingleObject(process.process.get(), INFINITE);
+    return 1;
+}
+
+int fileExists(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    win::Find search(FindFirstFileA(path.c_str(), &data));
+    return search ? 1 : 0;
+}
