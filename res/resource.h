@@ -35,3 +35,4 @@
 // Progress dialog.
 #define IDD_PROGRESS                 129
 #define IDC_PROGRESS_BAR             1003
+#define IDC_STATIC                   (-1)

@@ -1,9 +1,111 @@
 #include "session/progress.h"
 
-// Placeholder until the progress dialog lands: nothing creates one yet.
+#include <commctrl.h>
+
+#include "res/resource.h"
+#include "win/system_library.h"
+
+namespace {
+
+// Exit waits for a thread whose dialog never appeared only this long.
+constexpr DWORD lateDialogLimitMs = 30000;
+
+} // namespace
+
 ProgressWindow::ProgressWindow() = default;
-ProgressWindow::~ProgressWindow() = default;
-int ProgressWindow::start(int) { return 1; }
-void ProgressWindow::close() {}
-void ProgressWindow::step() {}
-HWND ProgressWindow::ownerWindow() const { return nullptr; }
+
+// Close the dialog, then wait for its thread: the process must not end while
+// the dialog thread still uses the program's resources.
+ProgressWindow::~ProgressWindow()
+{
+    InterlockedExchange(&closing_, 1);
+    close();
+    if (threadHandle) WaitForSingleObject(threadHandle.get(), started_ ? INFINITE : lateDialogLimitMs);
+}
+
+int ProgressWindow::start(int count)
+{
+    if (threadHandle) return 1;
+    fileCount = count;
+    // The bar's window class comes from comctl32; without it there is no display.
+    auto initCommonControls = win::systemFunction<void WINAPI()>("comctl32.dll", "InitCommonControls");
+    if (!initCommonControls) return 1;
+    initCommonControls();
+
+    startEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!startEvent) return 1;
+    DWORD threadId = 0;
+    threadHandle.reset(CreateThread(nullptr, 0, threadMain, this, 0, &threadId));
+    if (!threadHandle) {
+        startEvent.reset();
+        return 1;
+    }
+    // The thread's end counts too: a dialog that cannot be created never signals.
+    HANDLE waitFor[2] = {startEvent.get(), threadHandle.get()};
+    DWORD result = WaitForMultipleObjects(2, waitFor, FALSE, startLimitMs);
+    started_ = result == WAIT_OBJECT_0;
+    // After a timeout the thread may still signal the event: keep it open until then.
+    if (result != WAIT_TIMEOUT) startEvent.reset();
+    return 1;
+}
+
+void ProgressWindow::close()
+{
+    HWND window = ownerWindow();
+    if (window) PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+void ProgressWindow::step()
+{
+    HWND window = ownerWindow();
+    if (!window) return;
+    // A send to a window that has just been destroyed fails harmlessly.
+    HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
+    if (bar) SendMessageA(bar, PBM_STEPIT, 0, 0);
+}
+
+HWND ProgressWindow::ownerWindow() const
+{
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(window_));
+}
+
+DWORD WINAPI ProgressWindow::threadMain(void* self)
+{
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, dialogProc,
+                    reinterpret_cast<LPARAM>(self));
+    return 0;
+}
+
+INT_PTR CALLBACK ProgressWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        auto* self = reinterpret_cast<ProgressWindow*>(lParam);
+        SetWindowLongA(window, DWL_USER, static_cast<LONG>(lParam));
+        SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
+                            MAKELPARAM(0, LOWORD(static_cast<DWORD>(self->fileCount))));
+        SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
+        // Publish first, then look at the closing flag: the destructor does the
+        // opposite, so one of the two always sees the other.
+        InterlockedExchange(&self->window_, static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+        if (self->closing_) PostMessageA(window, WM_CLOSE, 0, 0);
+        SetEvent(self->startEvent.get());
+        return TRUE;
+    }
+    case WM_COMMAND:
+        // Escape and the close request both arrive as cancel.
+        if (LOWORD(wParam) == IDCANCEL) {
+            auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongA(window, DWL_USER));
+            if (self) InterlockedExchange(&self->window_, 0);
+            EndDialog(window, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY: {
+        auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongA(window, DWL_USER));
+        if (self) InterlockedExchange(&self->window_, 0);
+        return FALSE;
+    }
+    }
+    return FALSE;
+}

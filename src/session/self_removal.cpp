@@ -1,0 +1,75 @@
+#include "session/self_removal.h"
+
+#include <windows.h>
+
+#include "win/text.h"
+#include "win/unique.h"
+
+namespace {
+
+std::string batchQuoted(const std::string& path)
+{
+    std::string quoted = "\"";
+    for (char c : path) {
+        quoted += c;
+        if (c == '%') quoted += '%';
+    }
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string selfDeleteBatchText(const std::string& programPath, const std::string& batchPath)
+{
+    const std::string program = batchQuoted(programPath);
+    return ":Repeat\r\ndel " + program + "\r\nif exist " + program + " goto Repeat\r\ndel " +
+           batchQuoted(batchPath) + "\r\n";
+}
+
+int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
+{
+    const std::string folder = win::folderOf(programPath);
+    if (folder.empty()) return 0;
+    const std::string batchPath = folder + "\\DelUS.bat";
+
+    {
+        win::File batch(CreateFileA(batchPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!batch) return 0;
+        const std::string text = selfDeleteBatchText(programPath, batchPath);
+        DWORD written = 0;
+        if (!WriteFile(batch.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size()) {
+            batch.reset();
+            DeleteFileA(batchPath.c_str());
+            return 0;
+        }
+    }
+
+    // Quoted always: a folder with blanks would otherwise start another program.
+    std::string command = "\"" + batchPath + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &startup, &info))
+        return 0;
+    win::Process process;
+    process.adopt(info);
+    SetThreadPriority(process.thread.get(), THREAD_PRIORITY_IDLE);
+    if (raiseCaller) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    }
+    ResumeThread(process.thread.get());
+    return 1;
+}
+
+void scheduleSelfDelete()
+{
+    const std::string program = win::moduleFileName();
+    if (program.empty()) return;
+    startSelfDeleteBatch(program, true);
+}
