@@ -3,9 +3,13 @@
 #include <windows.h>
 
 #include "res/resource.h"
+#include "product/logon_restart.h"
 #include "product/product_checks.h"
 #include "product/registry_work.h"
+#include "product/version_record.h"
 #include "session/detection.h"
+#include "session/progress.h"
+#include "session/self_removal.h"
 #include "session/update_session.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -25,7 +29,7 @@ void runCleanupSequence(UpdateSession& session)
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
     // C4-C6: merge modules, when the product has them.
     registerComponents(session);
-    // C8: self-removal.
+    scheduleSelfDelete();
 }
 
 void runInstallSequence(UpdateSession& session)
@@ -34,13 +38,21 @@ void runInstallSequence(UpdateSession& session)
         showDriverMessage(IDS_WRONG_VERSION);
         return;
     }
-    // I2: progress display when "/status" is given.
+    if (wantsStatus(session.commandLine)) {
+        const int fileCount = static_cast<int>(
+            GetPrivateProfileIntA("TIDEWARDEN", "File Count", 0, session.manifestPath.c_str()));
+        session.progress.reset(new ProgressWindow());
+        session.progress->start(fileCount);
+    }
     // I3-I4: new-files folder when merge modules are present.
     // I5 installUpdateFiles, I6 finishStagedFiles.
     scheduleCleanupRun(session);
-    // I8: logon component.
-    if (!session.progress) writeDelayMarker();
-    // I9 otherwise offerRestart; I10 recordProductVersion.
+    removeLogonComponent(session);
+    if (!session.progress)
+        writeDelayMarker();
+    else
+        offerRestart(session);
+    recordProductVersion();
 }
 
 } // namespace

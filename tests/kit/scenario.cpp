@@ -95,6 +95,7 @@ int buttonId(const std::string& name)
     if (name == "cancel") return IDCANCEL;
     if (name == "yes") return IDYES;
     if (name == "no") return IDNO;
+    if (name == "escape") return pressEscape;
     return std::atoi(name.c_str());
 }
 

@@ -103,7 +103,11 @@ std::string describe(const Dialog& d)
     std::snprintf(line, sizeof line, "[%s] \"%s\" buttons=%s icon=%s owner=%s%s%s", d.caption.c_str(),
                   text.c_str(), buttons.empty() ? "none" : buttons.c_str(), d.icon.c_str(),
                   d.owner ? "\"" : "none", d.owner ? d.ownerCaption.c_str() : "", d.owner ? "\"" : "");
-    return line;
+    std::string result = line;
+    if (d.progressBar)
+        result += " bar=" + std::to_string(d.progressMin) + ".." + std::to_string(d.progressMax) + "@" +
+                  std::to_string(d.progressPos);
+    return result;
 }
 
 struct DialogWatcher::State {
@@ -207,6 +211,8 @@ void DialogWatcher::poll()
 {
     Found found{GetCurrentProcessId(), {}};
     EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
+    // Z order puts an owned window above its owner: bottom first is the order of appearance.
+    std::reverse(found.windows.begin(), found.windows.end());
     for (HWND window : found.windows) {
         {
             std::lock_guard<std::mutex> guard(state_->lock);
@@ -250,7 +256,10 @@ void DialogWatcher::poll()
             std::lock_guard<std::mutex> guard(state_->lock);
             state_->seen.push_back(d);
         }
-        if (press) {
+        if (press == pressEscape) {
+            PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            PostMessageA(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        } else if (press) {
             HWND button = GetDlgItem(window, press);
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED),
                          reinterpret_cast<LPARAM>(button));

@@ -27,6 +27,9 @@ struct Dialog {
 // How to answer a dialog: the first rule whose caption (and text, when given)
 // match presses its button. A dialog without a matching rule is pressed with
 // defaultButton when that is non-zero and present.
+// Answer::button value that presses the Escape key instead of a button.
+constexpr int pressEscape = -27;
+
 struct Answer {
     std::string caption;
     std::string textContains;

@@ -1,0 +1,35 @@
+#pragma once
+// The product's logon library on Windows XP, and the restart question.
+#include <windows.h>
+
+#include <string>
+
+struct UpdateSession;
+
+// Registry texts and paths of this step fit in 260 bytes with their terminator.
+constexpr DWORD logonTextSize = 260;
+
+// On Windows XP, unless only the product's remote part is installed: takes the
+// product's logon library out of the system's "GinaDLL" (putting back the one
+// the product recorded, when it can be found), and has Vedede.dll deleted at
+// the next start. Another vendor's library in "GinaDLL" stays as it is.
+// 1 when the step ran, 0 when it did not apply.
+int removeLogonComponent(UpdateSession& session);
+
+// Asks whether to restart now, owned by the progress dialog; Yes restarts. Always 1.
+int offerRestart(UpdateSession& session);
+
+// ExitWindowsEx with EWX_REBOOT, as the 9x family allows without a privilege. 0.
+int restartPlain();
+
+// Enables the shutdown privilege, then a forced reboot. 1 when requested.
+int restartWithPrivilege();
+
+// A non-empty REG_SZ/REG_EXPAND_SZ value of up to 259 characters into out;
+// false (out untouched) otherwise.
+bool readRegString(HKEY root, const char* subkey, const char* name, std::string& out);
+bool writeRegString(HKEY root, const char* subkey, const char* name, const std::string& text);
+bool deleteRegValue(HKEY root, const char* subkey, const char* name);
+
+// Appends part to path with one "\\" between; an empty path becomes part.
+void appendPathPart(std::string& path, const std::string& part);
