@@ -7,27 +7,25 @@
 
 namespace {
 
-std::string batchQuoted(const std::string& path)
+std::string quoted(const std::string& path)
 {
-    std::string quoted = "\"";
-    for (char c : path) {
-        quoted += c;
-        if (c == '%') quoted += '%';
-    }
-    return quoted + "\"";
+    return "\"" + path + "\"";
 }
 
 } // namespace
 
 std::string selfDeleteBatchText(const std::string& programPath, const std::string& batchPath)
 {
-    const std::string program = batchQuoted(programPath);
+    const std::string program = quoted(programPath);
     return ":Repeat\r\ndel " + program + "\r\nif exist " + program + " goto Repeat\r\ndel " +
-           batchQuoted(batchPath) + "\r\n";
+           quoted(batchPath) + "\r\n";
 }
 
 int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
 {
+    // The command processor expands "%" in the batch's start line as well as in
+    // its text: such a path could name another file, so it is left alone.
+    if (programPath.find('%') != std::string::npos) return 0;
     const std::string folder = win::folderOf(programPath);
     if (folder.empty()) return 0;
     const std::string batchPath = folder + "\\DelUS.bat";
