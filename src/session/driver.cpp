@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "res/resource.h"
+#include "product/product_checks.h"
+#include "product/registry_work.h"
 #include "session/detection.h"
 #include "session/update_session.h"
 #include "win/text.h"
@@ -18,19 +20,25 @@ void showDriverMessage(UINT textId)
 
 void runCleanupSequence(UpdateSession& session)
 {
-    (void)session;
-    // C1 applyLongNameRenames and C2 prepareStagingDirs (remove) on the 9x family,
-    // C3 ensureDisplayActiveFlag on NT 4, C4-C6 merge modules when present,
-    // C7 registerComponents, C8 scheduleSelfDelete.
+    if (session.osFamily == osWindows9x) applyLongNameRenames(session);
+    // C2: the 9x family removes its emptied staging folders.
+    if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
+    // C4-C6: merge modules, when the product has them.
+    registerComponents(session);
+    // C8: self-removal.
 }
 
 void runInstallSequence(UpdateSession& session)
 {
-    // I1 checkProductVersion: message 100 and stop on a mismatch.
-    // I2 progress display when "/status" is given.
-    // I3-I4 new-files folder when merge modules are present.
-    // I5 installUpdateFiles, I6 finishStagedFiles, I7 scheduleCleanupRun,
-    // I8 removeLogonComponent.
+    if (!checkProductVersion(session)) {
+        showDriverMessage(IDS_WRONG_VERSION);
+        return;
+    }
+    // I2: progress display when "/status" is given.
+    // I3-I4: new-files folder when merge modules are present.
+    // I5 installUpdateFiles, I6 finishStagedFiles.
+    scheduleCleanupRun(session);
+    // I8: logon component.
     if (!session.progress) writeDelayMarker();
     // I9 otherwise offerRestart; I10 recordProductVersion.
 }

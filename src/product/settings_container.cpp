@@ -1,0 +1,247 @@
+#include "product/settings_container.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "win/unique.h"
+
+namespace {
+
+struct Marker {
+    unsigned long offset;
+    char text[4];
+};
+constexpr Marker markers[] = {
+    {4, {'K', 'o', 'R', 'a'}},
+    {68, {'B', 'l', 'A', 'n'}},
+    {104, {'N', 'a', 'L', 'b'}},
+    {8188, {'I', 'r', 'O', 'k'}},
+};
+
+constexpr const char* keys[] = {
+    "KoRiBlAnNaLbIrOk$",
+    "DuNeWiSpEr*",
+    "HeRoNrY-RaVe-CyClOnE-NoVaLiS-",
+    "KWR",
+};
+
+constexpr unsigned long majorOffset = 8;
+constexpr unsigned long minorOffset = 10;
+constexpr unsigned long optionOffset = 16;
+constexpr unsigned long componentOffset = 20;
+
+void xorPass(unsigned char* image, const char* key)
+{
+    const size_t length = std::strlen(key);
+    size_t k = 0;
+    for (unsigned long i = 0; i < SettingsContainer::imageSize; ++i) {
+        image[i] ^= static_cast<unsigned char>(key[k]) | 0x80;
+        if (++k == length) k = 0;
+    }
+}
+
+// Selector -> bit of the option word; the selectors are not contiguous.
+int optionBit(long selector)
+{
+    switch (static_cast<unsigned long>(selector)) {
+    case 0: return 16;
+    case 1: return 17;
+    case 2: return 18;
+    case 3: return 19;
+    case 6: return 20;
+    case 12: return 21;
+    case 13: return 22;
+    case 14: return 23;
+    case 15: return 24;
+    default: return -1;
+    }
+}
+
+bool sameText(const char* a, const std::string& b)
+{
+    return lstrcmpiA(a, b.c_str()) == 0;
+}
+
+// Writes data to a new file beside target and moves it over target, so that a
+// failed write never leaves target truncated.
+bool replaceFile(const std::string& target, const unsigned char* data, DWORD size)
+{
+    const std::string temporary = target + ".new";
+    win::File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file) return false;
+    auto removeTemporary = win::onScopeExit([&] { DeleteFileA(temporary.c_str()); });
+    DWORD written = 0;
+    if (!WriteFile(file.get(), data, size, &written, nullptr) || written != size) return false;
+    FlushFileBuffers(file.get());
+    file.reset();
+
+    // A read-only or locked target stays as it is, as a direct write would.
+    DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        removeTemporary.dismiss();
+        return true;
+    }
+    // Windows 9x has no replacing move: set the old file aside, then put it back on failure.
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!MoveFileA(temporary.c_str(), target.c_str())) return false;
+        removeTemporary.dismiss();
+        return true;
+    }
+    const std::string old = target + ".old";
+    DeleteFileA(old.c_str());
+    if (!MoveFileA(target.c_str(), old.c_str())) return false;
+    if (!MoveFileA(temporary.c_str(), target.c_str())) {
+        MoveFileA(old.c_str(), target.c_str());
+        return false;
+    }
+    removeTemporary.dismiss();
+    DeleteFileA(old.c_str());
+    return true;
+}
+
+} // namespace
+
+SettingsContainer::SettingsContainer()
+{
+    reset();
+}
+
+SettingsContainer::~SettingsContainer()
+{
+    if (dirty_) save(nullptr);
+}
+
+void SettingsContainer::reset()
+{
+    std::memset(image_, 0, sizeof image_);
+    setWord(0, 8192);
+    setWord(72, 8);
+}
+
+void SettingsContainer::scramble(unsigned char* image)
+{
+    for (const char* key : keys) xorPass(image, key);
+}
+
+void SettingsContainer::unscramble(unsigned char* image)
+{
+    for (int i = 3; i >= 0; --i) xorPass(image, keys[i]);
+}
+
+int SettingsContainer::load(const char* path)
+{
+    if (path && !*path) path = nullptr;
+    bool newPath = false;
+    std::string target;
+    if (path) {
+        target = path;
+        newPath = !hasPath_ || !sameText(path, path_);
+    } else {
+        if (!hasPath_) return 0;
+        target = path_;
+    }
+    win::File file(CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    DWORD read = 0;
+    if (!ReadFile(file.get(), image_, imageSize, &read, nullptr)) return 0;
+    unscramble(image_);
+    dirty_ = false;
+    if (!markersMatch()) return 0;
+    if (newPath) {
+        path_ = target;
+        hasPath_ = true;
+    }
+    return 1;
+}
+
+int SettingsContainer::save(const char* path)
+{
+    if (path && !*path) path = nullptr;
+    std::string target;
+    if (path) {
+        target = path;
+        if (hasPath_ && sameText(path, path_) && !dirty_) return 1;
+    } else {
+        if (!hasPath_) return 0;
+        if (!dirty_) return 1;
+        target = path_;
+    }
+    putMarkers();
+    unsigned char scrambled[imageSize];
+    std::memcpy(scrambled, image_, imageSize);
+    scramble(scrambled);
+    if (!replaceFile(target, scrambled, imageSize)) return 0;
+    dirty_ = false;
+    if (!hasPath_) {
+        path_ = target;
+        hasPath_ = true;
+    }
+    return 1;
+}
+
+unsigned short SettingsContainer::versionMajor() const
+{
+    return word(majorOffset);
+}
+
+void SettingsContainer::setVersionMajor(unsigned short value)
+{
+    setWord(majorOffset, value);
+    dirty_ = true;
+}
+
+void SettingsContainer::setVersionMinor(unsigned short value)
+{
+    setWord(minorOffset, value);
+    dirty_ = true;
+}
+
+int SettingsContainer::option(long selector) const
+{
+    int bit = optionBit(selector);
+    return bit < 0 ? 0 : static_cast<int>((dword(optionOffset) >> bit) & 1);
+}
+
+int SettingsContainer::hasRemotePart() const
+{
+    return static_cast<int>(dword(componentOffset) & 1);
+}
+
+int SettingsContainer::hasHostPart() const
+{
+    return static_cast<int>((dword(componentOffset) >> 1) & 1);
+}
+
+unsigned short SettingsContainer::word(unsigned long offset) const
+{
+    return static_cast<unsigned short>(image_[offset] | image_[offset + 1] << 8);
+}
+
+unsigned long SettingsContainer::dword(unsigned long offset) const
+{
+    return static_cast<unsigned long>(image_[offset]) | static_cast<unsigned long>(image_[offset + 1]) << 8 |
+           static_cast<unsigned long>(image_[offset + 2]) << 16 |
+           static_cast<unsigned long>(image_[offset + 3]) << 24;
+}
+
+void SettingsContainer::setWord(unsigned long offset, unsigned short value)
+{
+    image_[offset] = static_cast<unsigned char>(value & 0xFF);
+    image_[offset + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+bool SettingsContainer::markersMatch() const
+{
+    for (const Marker& m : markers)
+        if (std::memcmp(image_ + m.offset, m.text, 4) != 0) return false;
+    return true;
+}
+
+void SettingsContainer::putMarkers()
+{
+    for (const Marker& m : markers) std::memcpy(image_ + m.offset, m.text, 4);
+}

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kit/testkit.h"
+#include "product/product_checks.h"
+#include "product/registry_work.h"
+#include "product/settings_container.h"
+#include "session/update_session.h"
+
+namespace {
+
+// A settings file as the product writes it.
+std::string settingsFile(unsigned short major, unsigned short minor, unsigned long options,
+                         unsigned long components)
+{
+    std::string image(SettingsContainer::imageSize, '\0');
+    image[1] = 0x20;
+    std::memcpy(&image[4], "KoRa", 4);
+    std::memcpy(&image[68], "BlAn", 4);
+    std::memcpy(&image[104], "NaLb", 4);
+    std::memcpy(&image[8188], "IrOk", 4);
+    image[8] = static_cast<char>(major & 0xFF);
+    image[9] = static_cast<char>(major >> 8);
+    image[10] = static_cast<char>(minor & 0xFF);
+    image[11] = static_cast<char>(minor >> 8);
+    for (int i = 0; i < 4; ++i) {
+        image[16 + i] = static_cast<char>((options >> (8 * i)) & 0xFF);
+        image[20 + i] = static_cast<char>((components >> (8 * i)) & 0xFF);
+    }
+    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
+    return image;
+}
+
+class Checks : public testing::Test {
+protected:
+    kit::TempDir product{"product"};
+    kit::TempDir package{"package"};
+    UpdateSession session;
+    void SetUp() override
+    {
+        session.pathSeparator = "\\";
+        session.productDir = product.path();
+        session.manifestPath = package / "trevix.ini";
+    }
+    void manifest(const std::string& text) { kit::writeFile(session.manifestPath, text); }
+    void settings(const std::string& data) { kit::writeFile(product / "vindale.bin", data); }
+};
+
+TEST_F(Checks, ProductTypeFromComponentsAndOption3)
+{
+    struct Case {
+        unsigned long components, options;
+        int type;
+    } cases[] = {
+        {3, 0, productFull},          {3, 1ul << 19, productFull}, {2, 1ul << 19, productHost},
+        {2, 0, productHostLan},       {2, ~(1ul << 19), productHostLan},
+        {1, 0, productRemote},        {0, 0xFFFFFFFF, productNone}, {0xFFFFFFFC, 0, productNone},
+    };
+    for (const Case& c : cases) {
+        settings(settingsFile(10, 5, c.options, c.components));
+        unsigned long major = 0;
+        EXPECT_EQ(readProductType(session, &major), c.type) << c.components << " " << c.options;
+        EXPECT_EQ(major, 10u);
+    }
+    settings("not a settings file");
+    unsigned long major = 77;
+    EXPECT_EQ(readProductType(session, &major), productNone);
+    EXPECT_EQ(major, 77u);  // untouched when the file does not load
+}
+
+TEST_F(Checks, VersionGate)
+{
+    EXPECT_EQ(checkProductVersion(session), 1);  // no manifest key, no settings: 0 = 0
+    settings(settingsFile(10, 0, 0, 3));
+    EXPECT_EQ(checkProductVersion(session), 0);  // missing key is 0
+    manifest("[TIDEWARDEN]\r\nVersion Major=10\r\n");
+    EXPECT_EQ(checkProductVersion(session), 1);
+    settings(settingsFile(11, 0, 0, 3));
+    EXPECT_EQ(checkProductVersion(session), 0);
+}
+
+TEST_F(Checks, StampOfTheStagedCopy)
+{
+    kit::TempDir staged{"staged"};
+    const std::string path = staged / "vindale.bin";
+    const std::string original = settingsFile(10, 4, 0, 3);
+    struct Case {
+        const char* manifest;
+        unsigned short major, minor;
+    } cases[] = {
+        {"Version Major=65536\r\nVersion Minor=5", 10, 5},
+        {"Version Major=65537", 1, 4},
+        {"Version Major=12", 12, 4},
+    };
+    for (const Case& c : cases) {
+        kit::writeFile(path, original);
+        manifest(std::string("[TIDEWARDEN]\r\n") + c.manifest + "\r\n");
+        EXPECT_EQ(stampStagedVersion(session, staged.path()), 1);
+        SettingsContainer s;
+        ASSERT_EQ(s.load(path.c_str()), 1) << c.manifest;
+        EXPECT_EQ(s.versionMajor(), c.major) << c.manifest;
+        std::string data;
+        kit::readFile(path, data);
+        EXPECT_EQ(data, settingsFile(c.major, c.minor, 0, 3)) << c.manifest;
+    }
+    // Nothing to set: the file stays byte for byte.
+    kit::writeFile(path, original);
+    manifest("[TIDEWARDEN]\r\nVersion Major=0\r\n");
+    EXPECT_EQ(stampStagedVersion(session, staged.path()), 1);
+    std::string data;
+    kit::readFile(path, data);
+    EXPECT_EQ(data, original);
+    // A foreign file is left alone.
+    kit::writeFile(path, "foreign");
+    manifest("[TIDEWARDEN]\r\nVersion Major=12\r\n");
+    EXPECT_EQ(stampStagedVersion(session, staged.path()), 0);
+    kit::readFile(path, data);
+    EXPECT_EQ(data, "foreign");
+}
+
+} // namespace
