@@ -422,6 +422,9 @@ void Scenario::execute(const ScenarioLine& line)
             } else if (field == "owner") {
                 EXPECT_EQ(d.owner ? "\"" + d.ownerCaption + "\"" : std::string("none"),
                           want == "none" ? want : "\"" + want + "\"");
+            } else if (field == "bar") {
+                EXPECT_TRUE(d.progressBar);
+                EXPECT_EQ(std::to_string(d.progressMin) + ".." + std::to_string(d.progressMax), want);
             } else {
                 ADD_FAILURE() << "unknown dialog field " << field;
             }
