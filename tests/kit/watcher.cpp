@@ -222,13 +222,13 @@ void DialogWatcher::poll()
             bool known = std::any_of(state_->seen.begin(), state_->seen.end(),
                                      [&](const Dialog& d) { return d.window == window; });
             if (known) {
-                // A progress dialog changes while we watch: keep its latest state.
+                // A progress bar moves while we watch: keep its latest position.
+                // Its range is set once, before the dialog shows, and is kept
+                // as first read: a dialog that is going answers zeros.
                 for (Dialog& d : state_->seen)
                     if (d.window == window && d.progressBar) {
                         Dialog now = inspectDialog(window);
-                        d.progressMin = now.progressMin;
-                        d.progressMax = now.progressMax;
-                        d.progressPos = now.progressPos;
+                        if (now.progressBar && IsWindow(window)) d.progressPos = now.progressPos;
                     }
                 continue;
             }
