@@ -239,6 +239,7 @@ std::string Scenario::expand(const std::string& word) const
 void Scenario::run(const std::string& family)
 {
     vars_["FAMILY"] = std::to_string(expectedFamily(family));
+    vars_["VERSION"] = family;
     vars_["WINDIR"] = windowsDir();
     vars_["SYSDIR"] = systemDir();
     vars_["TEMP"] = tempDir();
@@ -414,6 +415,15 @@ void Scenario::execute(const ScenarioLine& line)
             EXPECT_TRUE(readFile(w[1], content)) << w[1];
             EXPECT_EQ(content, unescape(w[2])) << w[1];
         }
+    } else if (op == "expect-contains" && need(3)) {
+        std::string content;
+        EXPECT_TRUE(readFile(w[1], content)) << w[1];
+        EXPECT_NE(content.find(unescape(w[2])), std::string::npos) << w[1] << ": " << content;
+    } else if (op == "on" && need(3)) {
+        // on FAMILY[,FAMILY...] DIRECTIVE...: the directive runs only on those families.
+        const std::string families = "," + w[1] + ",";
+        if (families.find("," + vars_["VERSION"] + ",") != std::string::npos)
+            execute({line.number, std::vector<std::string>(line.words.begin() + 2, line.words.end())});
     } else if (op == "expect-log" && need(3)) {
         // The stand-in's log: one started command line per line.
         std::string content;
