@@ -21,5 +21,8 @@ test: build
 demo: build
 	@bash demo/demo.sh $(BUILD)
 
+bench: build
+	@MAKEFLAGS= cmake --build $(BUILD) --target bench
+
 clean:
 	rm -rf $(BUILD)

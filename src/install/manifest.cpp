@@ -2,11 +2,12 @@
 
 #include <windows.h>
 
+#include <map>
+
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
 #include "session/progress.h"
 #include "session/update_session.h"
-#include "win/process.h"
 
 namespace {
 
@@ -18,6 +19,80 @@ std::string readValue(const std::string& manifestPath, const std::string& sectio
                                             manifestPath.c_str());
     if (length >= sizeof buffer) length = sizeof buffer - 1;
     return std::string(buffer, length);
+}
+
+bool isAsciiText(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 0x7F) return false;
+    return true;
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The values of one section, read in one go. Reading each value on its own
+// costs a lookup of the manifest per entry, which shows in large updates. Only
+// lines of the plain form name=value are taken from here; for anything the
+// profile function would treat specially (blanks, quotes, over-long values,
+// non-ASCII names) the value is read on its own, so the result is the same.
+class SectionValues {
+public:
+    SectionValues(const std::string& manifestPath, const std::string& section)
+        : path_(manifestPath), section_(section)
+    {
+        std::string buffer(sectionBufferSize, '\0');
+        const DWORD length = GetPrivateProfileSectionA(section.c_str(), &buffer[0], sectionBufferSize,
+                                                       manifestPath.c_str());
+        // A section cut by the buffer is left to the value reads.
+        if (length == 0 || length >= sectionBufferSize - 2) return;
+        size_t start = 0;
+        for (size_t i = 0; i < length; ++i) {
+            if (buffer[i] != '\0') continue;
+            const std::string line = buffer.substr(start, i - start);
+            start = i + 1;
+            const size_t equals = line.find('=');
+            if (equals == std::string::npos) continue;
+            const std::string key = line.substr(0, equals);
+            // Lookups ignore case and the first line of a name wins.
+            if (isAsciiText(key)) values_.emplace(lowerAscii(key), line.substr(equals + 1));
+        }
+    }
+
+    std::string value(const std::string& key) const
+    {
+        auto it = values_.find(lowerAscii(key));
+        if (isAsciiText(key) && it != values_.end() && isPlainValue(it->second)) return it->second;
+        return readValue(path_, section_, key);
+    }
+
+private:
+    static constexpr DWORD sectionBufferSize = 65536;
+
+    static bool isPlainValue(const std::string& value)
+    {
+        if (value.size() >= manifestValueSize) return false;
+        if (value.empty()) return true;
+        const char first = value.front(), last = value.back();
+        return first != ' ' && first != '\t' && last != ' ' && last != '\t' && first != '"' &&
+               first != '\'' && last != '"' && last != '\'';
+    }
+
+    std::string path_;
+    std::string section_;
+    std::map<std::string, std::string> values_;
+};
+
+// Whether the installed file is there. An attribute query rather than a
+// search: a search per entry scans the folder each time, which shows in an
+// update of thousands of files.
+bool installedFileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
@@ -65,9 +140,10 @@ int installSection(UpdateSession& session, const std::string& section, int disca
 {
     prepareStagingDirs(session, stagingCreate);
     const std::string& sep = session.pathSeparator;
+    const SectionValues values(session.manifestPath, section);
     for (const std::string& name : sectionKeys(session.manifestPath, section)) {
         if (isPlainFileName(name)) {
-            const std::string value = readValue(session.manifestPath, section, name);
+            const std::string value = values.value(name);
             const std::string updateCopy = session.programDir + sep + name;
             bool install = true;
             std::string staging;
@@ -82,7 +158,7 @@ int installSection(UpdateSession& session, const std::string& section, int disca
             }
             std::string folder;
             if (install) resolveMacro(session, value, folder);
-            if (install && replaceOnly && !fileExists(folder + sep + name)) install = false;
+            if (install && replaceOnly && !installedFileExists(folder + sep + name)) install = false;
             if (install && !copyOneFile(name, session.programDir, folder))
                 copyOneFile(name, session.programDir, staging);
         }

@@ -97,6 +97,11 @@ TEST_F(Sections, Entries)
         {"missing registry folder is a new name", "a.dll=VELDIR", 0, 0, "VELDIR:new-a b.dll:new-b ",
          "a.dll:old "},
         {"first of duplicate keys wins", "a.dll=DELETE\r\na.dll=PROGDIR", 0, 0, "b.dll:new-b ", "a.dll:old "},
+        {"names compare without case", "A.DLL=DELETE\r\na.dll=PROGDIR", 0, 0, "b.dll:new-b ", "a.dll:old "},
+        {"quoted value", "a.dll=\"PROGDIR\"\r\nb.dll='c.dll'", 0, 0, "a.dll:new-a c.dll:new-b ",
+         "a.dll:new-a "},
+        {"blanks around the value", "a.dll =   PROGDIR  \r\n  b.dll\t=\tc.dll", 0, 0, "a.dll:new-a c.dll:new-b ",
+         "a.dll:new-a "},
         {"names that leave the folder",
          "..\\outside.dll=DELETE\r\n..\\outside.dll=PROGDIR\r\n.=DELETE\r\n..=PROGDIR\r\n...=x\r\n"
          "a.dll=..\\moved.dll\r\na.dll=C:\\moved.dll\r\nb.dll=sub\\moved.dll\r\nb.dll=..\r\n"
