@@ -23,7 +23,6 @@ mkdir -p "$product" "$package"
 cp -r "$here/product/." "$product/"
 cp -r "$here/package/." "$package/"
 cp "$build/bin/trevix.exe" "$build/bin/trevixrun.exe" "$package/"
-[ -x "$here/prepare.sh" ] && bash "$here/prepare.sh" "$build" "$product" "$package"
 
 reg() { wine reg "$@" >/dev/null 2>&1; }
 sys='HKLM\Software\Veltrane\Corvindale\CurrentVersion\System'
@@ -31,6 +30,8 @@ reg add "$sys" /v InstallDir /d 'C:\Program Files\Corvindale' /f
 reg add "$sys" /v Installed /d 1 /f
 reg add 'HKLM\Software\Veltrane\Corvindale\CurrentVersion' /v Revision /t REG_DWORD /d 0 /f
 reg add 'HKLM\SOFTWARE\Veltrane\Corvindale\10.5.0' /f
+# Settings file of a full installation of 10.4; the update stamps 10.5.
+wine "$build/bin/mksettings.exe" 'C:\Program Files\Corvindale\vindale.bin' 10 4 0 3
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
 state() {

@@ -7,29 +7,64 @@ namespace win {
 
 namespace {
 
-// Loaded once per name; a failed load is remembered as null.
-HMODULE loadFromSystemFolder(const char* library)
+// A plain file name: anything with a folder part could leave the system folder.
+bool isPlainName(const char* library)
 {
-    static std::map<std::string, HMODULE> loaded;
-    auto found = loaded.find(library);
-    if (found != loaded.end()) return found->second;
-    char folder[MAX_PATH + 1] = {};
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    HMODULE module = nullptr;
-    if (length > 0 && length < MAX_PATH) {
-        std::string path = std::string(folder, length) + "\\" + library;
-        // The library's own imports are then looked up beside it, not beside us.
-        module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    }
-    loaded.emplace(library, module);
-    return module;
+    if (!library || !*library) return false;
+    for (const char* c = library; *c; ++c)
+        if (*c == '\\' || *c == '/' || *c == ':') return false;
+    return true;
 }
+
+// The progress dialog's thread and the main thread may both ask for a library.
+class LoadedLibraries {
+public:
+    LoadedLibraries() { InitializeCriticalSection(&lock_); }
+    LoadedLibraries(const LoadedLibraries&) = delete;
+    LoadedLibraries& operator=(const LoadedLibraries&) = delete;
+
+    // Loaded once per name; a failed load is remembered as null.
+    HMODULE get(const char* library)
+    {
+        EnterCriticalSection(&lock_);
+        auto found = loaded_.find(library);
+        HMODULE module = found != loaded_.end() ? found->second : load(library);
+        if (found == loaded_.end()) loaded_.emplace(library, module);
+        LeaveCriticalSection(&lock_);
+        return module;
+    }
+
+private:
+    static HMODULE load(const char* library)
+    {
+        char folder[MAX_PATH + 1] = {};
+        UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+        // No system folder, no library: never fall back to a search by name.
+        if (length == 0 || length >= MAX_PATH) return nullptr;
+        std::string path(folder, length);
+        if (path.back() != '\\') path += '\\';
+        path += library;
+        // A library that is missing or broken must not stop an unattended run
+        // with the system's "cannot find" box.
+        UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        // The library's own imports are then looked up beside it, not beside us.
+        HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        SetErrorMode(mode);
+        return module;
+    }
+
+    CRITICAL_SECTION lock_;
+    std::map<std::string, HMODULE> loaded_;
+};
 
 } // namespace
 
 FARPROC systemProc(const char* library, const char* function)
 {
-    HMODULE module = loadFromSystemFolder(library);
+    if (!isPlainName(library) || !function || !*function) return nullptr;
+    // Never destroyed: other static objects may still call us at exit.
+    static LoadedLibraries* libraries = new LoadedLibraries;
+    HMODULE module = libraries->get(library);
     return module ? GetProcAddress(module, function) : nullptr;
 }
 

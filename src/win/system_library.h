@@ -8,13 +8,15 @@
 namespace win {
 
 // The function of a system-folder library, or null when the library or the
-// function is missing. The library stays loaded for the life of the process.
+// function is missing or the name has a folder part. The library stays loaded
+// for the life of the process. Safe to call from any thread.
 FARPROC systemProc(const char* library, const char* function);
 
 template <typename Function>
 Function* systemFunction(const char* library, const char* function)
 {
-    return reinterpret_cast<Function*>(systemProc(library, function));
+    // Through void (*)(), the one function type GCC lets any other become.
+    return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(systemProc(library, function)));
 }
 
 } // namespace win

@@ -37,6 +37,7 @@ private:
     void execute(const ScenarioLine& line);
 
     std::string path_;
+    std::string family_;
     std::vector<std::string> families_;
     std::vector<ScenarioLine> lines_;
     std::map<std::string, std::string> vars_;

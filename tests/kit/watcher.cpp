@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "kit/testkit.h"
@@ -171,7 +172,9 @@ DWORD WINAPI DialogWatcher::threadMain(void* self)
 {
     auto* watcher = static_cast<DialogWatcher*>(self);
     HMODULE marker = LoadLibraryA((binDir() + "\\iconmark.dll").c_str());
-    auto proc = marker ? reinterpret_cast<HOOKPROC>(GetProcAddress(marker, "iconMarkHook")) : nullptr;
+    FARPROC found = marker ? GetProcAddress(marker, "iconMarkHook") : nullptr;
+    HOOKPROC proc = nullptr;
+    if (found) std::memcpy(&proc, &found, sizeof proc);
     HHOOK hook = proc ? SetWindowsHookExA(WH_CBT, proc, marker, 0) : nullptr;
     while (MsgWaitForMultipleObjects(1, &watcher->state_->stopEvent, FALSE, 20, QS_ALLINPUT) !=
            WAIT_OBJECT_0) {
