@@ -105,6 +105,8 @@ int createNewFilesDir(UpdateSession& session)
 
 int copyProgramDirToNewFiles(UpdateSession& session)
 {
+    // An empty folder text would list the root of the current drive.
+    if (session.programDir.empty() || session.newFilesDir.empty()) return 0;
     return forEachEntry(session.programDir, [&](const std::string& name) {
                copyOneFile(name, session.programDir, session.newFilesDir);
            })
@@ -115,6 +117,7 @@ int copyProgramDirToNewFiles(UpdateSession& session)
 int deleteNewFilesDir(UpdateSession& session)
 {
     const std::string folder = session.newFilesDir;
+    if (folder.empty()) return 0;
     // Names first: the folder is not changed under a running search.
     std::vector<std::string> names;
     if (!forEachEntry(folder, [&](const std::string& name) { names.push_back(name); })) return 0;

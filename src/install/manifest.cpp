@@ -87,6 +87,19 @@ private:
     std::map<std::string, std::string> values_;
 };
 
+// "CON", "aux.txt", "LPT1 " and the like name devices in every folder:
+// copying from one could wait for input that never comes.
+bool isDeviceName(const std::string& name)
+{
+    std::string base = lowerAscii(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
+    for (const char* device : devices)
+        if (base == device) return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 // Whether the installed file is there. An attribute query rather than a
 // search: a search per entry scans the folder each time, which shows in an
 // update of thousands of files.
@@ -118,7 +131,7 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
 
 bool isPlainFileName(const std::string& name)
 {
-    if (name.empty()) return false;
+    if (name.empty() || isDeviceName(name)) return false;
     bool onlyDotsAndBlanks = true;
     for (size_t i = 0; i < name.size(); ++i) {
         const char c = name[i];

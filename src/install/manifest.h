@@ -15,7 +15,8 @@ constexpr unsigned long manifestValueSize = 32;
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section);
 
 // True for a name that stays inside its folder: not empty, no folder part,
-// no drive, not "." or ".." (nor any name made only of dots and blanks).
+// no drive, not "." or ".." (nor any name made only of dots and blanks), and
+// no device name such as "CON" or "LPT1.txt".
 bool isPlainFileName(const std::string& name);
 
 // Carries out one file section: each entry of programDir is deleted, renamed

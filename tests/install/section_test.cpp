@@ -107,6 +107,8 @@ TEST_F(Sections, Entries)
          "a.dll=..\\moved.dll\r\na.dll=C:\\moved.dll\r\nb.dll=sub\\moved.dll\r\nb.dll=..\r\n"
          "C:outside.dll=PROGDIR\r\nb.dll=\r\n",
          0, 0, "a.dll:new-a b.dll:new-b ", "a.dll:old "},
+        {"device names", "CON=PROGDIR\r\na.dll=NUL\r\nb.dll=com1.txt\r\naux=DELETE", 0, 0,
+         "a.dll:new-a b.dll:new-b ", "a.dll:old "},
         {"empty section", "", 0, 0, "a.dll:new-a b.dll:new-b ", "a.dll:old "},
     };
     kit::writeFile(root / "outside.dll", "outside");
@@ -311,6 +313,11 @@ TEST_F(Sections, NewFilesFolderKeepsEveryFileOfTheUpdate)
 
     session.programDir = root / "missing";
     EXPECT_EQ(copyProgramDirToNewFiles(session), 0);
+    // No folder texts: nothing at the root of the drive is listed or deleted.
+    session.programDir.clear();
+    session.newFilesDir.clear();
+    EXPECT_EQ(copyProgramDirToNewFiles(session), 0);
+    EXPECT_EQ(deleteNewFilesDir(session), 0);
 }
 
 TEST_F(Sections, BadManifests)
@@ -378,6 +385,9 @@ TEST(PlainFileNames, Table)
         {"", false},            {".", false},                 {"..", false},   {"...", false},
         {". .", false},         {"..\\a.dll", false},         {"sub\\a", false}, {"a/b", false},
         {"C:a.dll", false},     {"C:\\a.dll", false},         {"\\\\srv\\x", false},
+        {"CON", false},         {"con.txt", false},           {"Aux", false},  {"LPT1", false},
+        {"com9.dll", false},    {"NUL .x", false},            {"console.dll", true}, {"com10", true},
+        {"lpt.dll", true},      {"nul2", true},
     };
     for (const Case& c : cases) EXPECT_EQ(isPlainFileName(c.name), c.plain) << c.name;
 }
