@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
@@ -20,6 +21,8 @@ std::string readValue(const std::string& manifestPath, const std::string& sectio
     if (length >= sizeof buffer) length = sizeof buffer - 1;
     return std::string(buffer, length);
 }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool isAsciiText(const std::string& text)
 {
@@ -50,23 +53,33 @@ public:
                                                        manifestPath.c_str());
         // A section cut by the buffer is left to the value reads.
         if (length == 0 || length >= sectionBufferSize - 2) return;
+        std::map<std::string, std::optional<std::string>> values;
         size_t start = 0;
         for (size_t i = 0; i < length; ++i) {
             if (buffer[i] != '\0') continue;
             const std::string line = buffer.substr(start, i - start);
             start = i + 1;
             const size_t equals = line.find('=');
-            if (equals == std::string::npos) continue;
             const std::string key = line.substr(0, equals);
-            // Lookups ignore case and the first line of a name wins.
-            if (isAsciiText(key)) values_.emplace(lowerAscii(key), line.substr(equals + 1));
+            // Blanks around a name: how the profile function matches it is its
+            // own business.
+            if (!key.empty() && (isBlank(key.front()) || isBlank(key.back()))) return;
+            // Lookups ignore case and the first line of a name wins; a line
+            // without a value is left to the value read.
+            if (!isAsciiText(key)) continue;
+            if (equals == std::string::npos)
+                values.emplace(lowerAscii(key), std::nullopt);
+            else
+                values.emplace(lowerAscii(key), line.substr(equals + 1));
         }
+        values_ = std::move(values);
     }
 
     std::string value(const std::string& key) const
     {
         auto it = values_.find(lowerAscii(key));
-        if (isAsciiText(key) && it != values_.end() && isPlainValue(it->second)) return it->second;
+        if (isAsciiText(key) && it != values_.end() && it->second && isPlainValue(*it->second))
+            return *it->second;
         return readValue(path_, section_, key);
     }
 
@@ -78,13 +91,13 @@ private:
         if (value.size() >= manifestValueSize) return false;
         if (value.empty()) return true;
         const char first = value.front(), last = value.back();
-        return first != ' ' && first != '\t' && last != ' ' && last != '\t' && first != '"' &&
-               first != '\'' && last != '"' && last != '\'';
+        return !isBlank(first) && !isBlank(last) && first != '"' && first != '\'' && last != '"' &&
+               last != '\'';
     }
 
     std::string path_;
     std::string section_;
-    std::map<std::string, std::string> values_;
+    std::map<std::string, std::optional<std::string>> values_;
 };
 
 // "CON", "aux.txt", "LPT1 " and the like name devices in every folder:

@@ -98,6 +98,8 @@ TEST_F(Sections, Entries)
          "a.dll:old "},
         {"first of duplicate keys wins", "a.dll=DELETE\r\na.dll=PROGDIR", 0, 0, "b.dll:new-b ", "a.dll:old "},
         {"names compare without case", "A.DLL=DELETE\r\na.dll=PROGDIR", 0, 0, "b.dll:new-b ", "a.dll:old "},
+        {"a name without a value comes first", "a.dll\r\na.dll=PROGDIR", 0, 0, "a.dll:new-a b.dll:new-b ",
+         "a.dll:old "},
         {"quoted value", "a.dll=\"PROGDIR\"\r\nb.dll='c.dll'", 0, 0, "a.dll:new-a c.dll:new-b ",
          "a.dll:new-a "},
         {"blanks around the value", "a.dll =   PROGDIR  \r\n  b.dll\t=\tc.dll", 0, 0, "a.dll:new-a c.dll:new-b ",
