@@ -239,10 +239,8 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
         } while (FindNextFileA(search.get(), &entry));
     }
     search.reset();
-    // The emptied staging folder goes at the next start too; a missing one
-    // needs nothing.
-    if (longNames && GetFileAttributesA(staging.c_str()) != INVALID_FILE_ATTRIBUTES)
-        scheduleReplace(session, staging, nullptr);
+    // The emptied staging folder goes at the next start too.
+    if (longNames) scheduleReplace(session, staging, nullptr);
     return 1;
 }
 
