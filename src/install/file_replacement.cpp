@@ -173,7 +173,9 @@ int addRenameLine(UpdateSession& session, const std::string& source, const std::
 int scheduleReplace(UpdateSession& session, const std::string& source, const std::string* target)
 {
     // The 9x family has no delayed move (its MoveFileExA fails there), so it
-    // goes straight to the rename list.
+    // goes straight to the rename list. Same result on Windows; under Wine,
+    // whose MoveFileExA succeeds even when it emulates Windows 98, it keeps the
+    // run on the path the real system takes.
     if (session.osFamily != osWindows9x &&
         MoveFileExA(source.c_str(), target ? target->c_str() : nullptr,
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
