@@ -10,16 +10,19 @@ setup:
 	@bash scripts/setup.sh
 
 configure: setup
-	@MAKEFLAGS= cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: configure
-	@MAKEFLAGS= cmake --build $(BUILD) -j$(JOBS)
+	@cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 demo: build
 	@bash demo/demo.sh $(BUILD)
+
+bench: build
+	@cmake --build $(BUILD) --target bench -- --no-print-directory
 
 clean:
 	rm -rf $(BUILD)

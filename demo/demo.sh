@@ -2,14 +2,17 @@
 # A real update of a demo installation in a Wine prefix of its own: the
 # installed product, the update package run through trevixrun.exe (dialogs
 # answered and reported), the restart with its cleanup run, and what changed.
+#   demo.sh [BUILD] [FAMILY]     FAMILY as Wine names it, winxp by default
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
+family=${2:-winxp}
 here=$(cd "$(dirname "$0")" && pwd)
 kit=$here/../tests/kit
+bin=$build/bin
 export WINEARCH=win32 WINEDEBUG=-all
 export WINEPREFIX=$build/wine/demo
 
-echo "== Preparing a demo machine ($WINEPREFIX)"
+echo "== Preparing a demo machine ($family) in build/wine/demo"
 WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 bash "$kit/prefix.sh" clone "$build" "$WINEPREFIX"
@@ -22,29 +25,41 @@ package="$c/Updates/Corvindale 10.5.1"
 mkdir -p "$product" "$package"
 cp -r "$here/product/." "$product/"
 cp -r "$here/package/." "$package/"
-cp "$build/bin/trevix.exe" "$build/bin/trevixrun.exe" "$package/"
+cp "$bin/trevix.exe" "$bin/trevixrun.exe" "$package/"
+# Two of the product's libraries, as stand-ins that log their registration.
+cp "$bin/standinlib.dll" "$product/Legendpane.dll"
+cp "$bin/standinlib.dll" "$product/RavenGate.dll"
 
 reg() { wine reg "$@" >/dev/null 2>&1; }
 sys='HKLM\Software\Veltrane\Corvindale\CurrentVersion\System'
 reg add "$sys" /v InstallDir /d 'C:\Program Files\Corvindale' /f
 reg add "$sys" /v Installed /d 1 /f
-reg add 'HKLM\Software\Veltrane\Corvindale\CurrentVersion' /v Revision /t REG_DWORD /d 0 /f
+reg add 'HKLM\Software\Veltrane\Corvindale\CurrentVersion' /v Revision /t REG_DWORD /d 1000 /f
 reg add 'HKLM\SOFTWARE\Veltrane\Corvindale\10.5.0' /f
-# Settings file of a full installation of 10.4; the update stamps 10.5.
-wine "$build/bin/mksettings.exe" 'C:\Program Files\Corvindale\vindale.bin' 10 4 0 3
+reg add 'HKCU\Software\Wine\AppDefaults\trevix.exe' /v Version /d "$family" /f
+# A full installation of 10.4; the update is for 10.x and stamps 10.5.
+wine "$bin/mksettings.exe" 'C:\Program Files\Corvindale\vindale.bin' 10 4 0 3
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
 state() {
   echo "-- files"
-  (cd "$c" && find "Program Files/Corvindale" "Updates" -type f -printf '%p %s bytes\n' | sort)
+  (cd "$c" && find "Program Files/Corvindale" "Program Files/Corvindale.tmp" Updates \
+      windows/system32/drivers/cvdxp.sys -type f 2>/dev/null | sort || true) | while read -r f; do
+    if head -c 64 "$c/$f" | tr -d '\r\n' | grep -q '[^[:print:]]'; then
+      printf '    %s: (binary, %s bytes)\n' "$f" "$(stat -c %s "$c/$f")"
+    else
+      printf '    %s: %s\n' "$f" "$(head -c 48 "$c/$f" | tr '\r\n' '  ')"
+    fi
+  done
+  echo "-- settings file: $(wine "$bin/mksettings.exe" --show 'C:\Program Files\Corvindale\vindale.bin' | tr -d '\r')"
   echo "-- registry"
   for key in 'HKLM\Software\Veltrane' 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'; do
-    wine reg query "$key" /s 2>/dev/null | tr -d '\r' | sed '/^$/d' || true
+    wine reg query "$key" /s 2>/dev/null | tr -d '\r' | sed '/^$/d;s/^/    /' || true
   done
-  echo "-- staged for the restart"
-  wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null \
-    | tr -d '\r' | sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/\n    /g;s/^/    /' || true
+  echo "-- waiting for the next start"
+  wine "$bin/pending.exe" | tr -d '\r' 
   [ -f "$c/windows/wininit.ini" ] && sed 's/^/    /' "$c/windows/wininit.ini" | tr -d '\r'
+  [ -f "$product/register.log" ] && echo "-- registered: $(tr -d '\r' < "$product/register.log" | tr '\n' ' ')"
   return 0
 }
 
@@ -53,18 +68,30 @@ echo "== The installed product"
 cat "$build/demo-before.txt"
 
 echo
+echo "== The product is running: Corvindale Viewer.dll is in use"
+wine "$bin/holdfile.exe" 'C:\Program Files\Corvindale\Corvindale Viewer.dll' 20 </dev/null >/dev/null 2>&1 &
+holder=$!
+sleep 2
 echo "== Running the update: trevixrun.exe in C:\\Updates\\Corvindale 10.5.1"
-wine "$build/bin/watcher.exe" --timeout 300 -- "C:\\Updates\\Corvindale 10.5.1\\trevixrun.exe"
+wine "$bin/watcher.exe" --timeout 300 -- "C:\\Updates\\Corvindale 10.5.1\\trevixrun.exe"
+kill $holder 2>/dev/null || true
+wait $holder 2>/dev/null || true
 state > "$build/demo-installed.txt"
+echo
+echo "== After the update, before the restart"
+cat "$build/demo-installed.txt"
 
 echo
-echo "== Restarting Windows (staged files, RunOnce cleanup run)"
-wine "$build/bin/watcher.exe" --timeout 300 -- wineboot.exe -r
-wineserver -p </dev/null >/dev/null 2>&1 || true
+echo "== Restarting Windows: staged files move, the RunOnce cleanup run starts"
+wine "$bin/watcher.exe" --timeout 300 -- wineboot.exe -r
+sleep 3
 state > "$build/demo-after.txt"
+echo
+echo "== After the restart"
+cat "$build/demo-after.txt"
 
 echo
-echo "== What the update changed (before -> after the restart)"
-diff "$build/demo-before.txt" "$build/demo-after.txt" | sed -n 's/^[<>] /&/p' || true
+echo "== What changed, from the installed product to after the restart"
+diff "$build/demo-before.txt" "$build/demo-after.txt" | grep '^[<>]' || true
 echo
 echo "Demo finished."

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "install/directory_macros.h"
+#include "install/file_replacement.h"
+#include "install/installation_step.h"
 #include "res/resource.h"
 #include "product/logon_restart.h"
 #include "product/product_checks.h"
@@ -25,9 +28,10 @@ void showDriverMessage(UINT textId)
 void runCleanupSequence(UpdateSession& session)
 {
     if (session.osFamily == osWindows9x) applyLongNameRenames(session);
-    // C2: the 9x family removes its emptied staging folders.
+    if (session.osFamily == osWindows9x) prepareStagingDirs(session, stagingRemove);
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
-    // C4-C6: merge modules, when the product has them.
+    // C4-C5: merge modules, when the product has them.
+    if (session.hasMergeModules) deleteNewFilesDir(session);
     registerComponents(session);
     scheduleSelfDelete();
 }
@@ -44,8 +48,12 @@ void runInstallSequence(UpdateSession& session)
         session.progress.reset(new ProgressWindow());
         session.progress->start(fileCount);
     }
-    // I3-I4: new-files folder when merge modules are present.
-    // I5 installUpdateFiles, I6 finishStagedFiles.
+    if (session.hasMergeModules) {
+        createNewFilesDir(session);
+        copyProgramDirToNewFiles(session);
+    }
+    installUpdateFiles(session);
+    finishStagedFiles(session);
     scheduleCleanupRun(session);
     removeLogonComponent(session);
     if (!session.progress)

@@ -462,6 +462,10 @@ void Scenario::execute(const ScenarioLine& line)
             EXPECT_TRUE(readFile(w[1], content)) << w[1];
             EXPECT_EQ(content, unescape(w[2])) << w[1];
         }
+    } else if (op == "expect-contains" && need(3)) {
+        std::string content;
+        EXPECT_TRUE(readFile(w[1], content)) << w[1];
+        EXPECT_NE(content.find(unescape(w[2])), std::string::npos) << w[1] << ": " << content;
     } else if (op == "expect-log" && need(3)) {
         // The stand-in's log: one started command line per line.
         std::string content;

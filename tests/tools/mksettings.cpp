@@ -1,5 +1,7 @@
-// Writes a genuine product settings file, for the demo:
+// Writes a genuine product settings file, or shows one's version, for the demo:
 //   mksettings.exe PATH MAJOR MINOR OPTIONWORD COMPONENTWORD
+//   mksettings.exe --show PATH
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,6 +11,19 @@
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--show") == 0) {
+        SettingsContainer settings;
+        if (!settings.load(argv[2])) {
+            std::printf("not a settings file\n");
+            return 1;
+        }
+        std::string plain;
+        kit::readFile(argv[2], plain);
+        SettingsContainer::unscramble(reinterpret_cast<unsigned char*>(&plain[0]));
+        std::printf("version %u.%u\n", settings.versionMajor(),
+                    static_cast<unsigned char>(plain[10]) | static_cast<unsigned char>(plain[11]) << 8);
+        return 0;
+    }
     if (argc != 6) return 2;
     std::string image(SettingsContainer::imageSize, '\0');
     image[1] = 0x20;

@@ -1,0 +1,131 @@
+#include "install/directory_macros.h"
+
+#include <windows.h>
+
+#include "session/detection.h"
+#include "session/update_session.h"
+
+namespace {
+
+const char* const sharedUsageKey = "SOFTWARE\\Veltrane\\SharedUsage";
+const char* const productSystemKey = "SOFTWARE\\Veltrane\\Corvindale\\CurrentVersion\\System";
+const char* const windowsVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+
+int windowsFolder(std::string& out)
+{
+    char buffer[machineTextSize] = {};
+    UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return 0;
+    out.assign(buffer, length);
+    return 1;
+}
+
+int systemFolder(std::string& out)
+{
+    char buffer[machineTextSize] = {};
+    UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return 0;
+    out.assign(buffer, length);
+    return 1;
+}
+
+void stripTrailingBackslashes(std::string& text)
+{
+    while (!text.empty() && text.back() == '\\') text.pop_back();
+}
+
+// A bare drive ("C:") names the root: "C:.tmp" would be relative to the
+// drive's current folder.
+bool isBareDrive(const std::string& folder)
+{
+    return folder.size() == 2 && folder[1] == ':';
+}
+
+int applyRule(UpdateSession& session, const std::string& name, std::string& folder)
+{
+    const std::string& sep = session.pathSeparator;
+    const std::string packager = session.productDir + sep + "Packager" + sep;
+    std::string text;
+    if (name == session.macroProgDir) {
+        text = session.productDir;
+    } else if (name == session.macroWinDir) {
+        if (!windowsFolder(text)) return 0;
+    } else if (name == session.macroSysDir) {
+        if (!systemFolder(text)) return 0;
+    } else if (name == session.macroVelDir) {
+        if (!readMachineString(sharedUsageKey, "", text)) return 0;
+    } else if (name == session.macroTwDir) {
+        if (!readMachineString(sharedUsageKey, "Tidewarden", text)) return 0;
+    } else if (name == session.macroDrvDir) {
+        if (!windowsFolder(text)) return 0;
+        text += sep + "System32" + sep + "Drivers";
+    } else if (name == session.macroCmsDir) {
+        if (!readMachineString(productSystemKey, "CMSDir", text)) return 0;
+    } else if (name == session.macroDataDir) {
+        if (!readMachineString(productSystemKey, "FilesDirectory", text)) return 0;
+    } else if (name == session.macroVelShared) {
+        if (!readMachineString(windowsVersionKey, "CommonFilesDir", text)) return 0;
+        if (text.empty() || text.back() != '\\') text += "\\";
+        text += "Veltrane Shared";
+    } else if (name == session.macroMergeModulesDir) {
+        if (session.productDir.empty()) return 0;
+        text = packager + "Merge Modules";
+    } else if (name == session.macroMergeModulesEngDir) {
+        if (session.productDir.empty()) return 0;
+        text = packager + "Merge Modules" + sep + "0000";
+    } else if (name == session.macroPackagerResDir) {
+        if (session.productDir.empty()) return 0;
+        text = packager + "Resources" + sep + "0000";
+    } else {
+        return 0;
+    }
+    stripTrailingBackslashes(text);
+    // An empty folder would put files at the root of the current drive.
+    if (text.empty()) return 0;
+    folder = text;
+    return 1;
+}
+
+} // namespace
+
+std::vector<std::string> macroNames(const UpdateSession& session)
+{
+    return {session.macroProgDir,         session.macroWinDir,         session.macroSysDir,
+            session.macroVelDir,          session.macroTwDir,          session.macroDrvDir,
+            session.macroCmsDir,          session.macroDataDir,        session.macroVelShared,
+            session.macroMergeModulesDir, session.macroMergeModulesEngDir,
+            session.macroPackagerResDir};
+}
+
+int resolveMacro(UpdateSession& session, const std::string& name, std::string& folder)
+{
+    // Unset macro fields must not turn an empty value into a folder.
+    int result = name.empty() ? 0 : applyRule(session, name, folder);
+    stripTrailingBackslashes(folder);
+    return result;
+}
+
+int stagingDirFor(UpdateSession& session, const std::string& name, std::string& folder)
+{
+    if (!resolveMacro(session, name, folder)) return 0;
+    folder += isBareDrive(folder) ? "\\.tmp" : ".tmp";
+    return 1;
+}
+
+int prepareStagingDirs(UpdateSession& session, int mode)
+{
+    int result = 1;
+    for (const std::string& macro : macroNames(session)) {
+        std::string staging;
+        // A macro that does not resolve has no staging folder to create or
+        // remove; acting on a half-formed path could touch a folder at the root.
+        if (!stagingDirFor(session, macro, staging)) {
+            result = 0;
+            continue;
+        }
+        BOOL ok = mode == stagingRemove ? RemoveDirectoryA(staging.c_str())
+                                        : CreateDirectoryA(staging.c_str(), nullptr);
+        if (!ok) result = 0;
+    }
+    return result;
+}

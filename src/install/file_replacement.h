@@ -1,0 +1,52 @@
+#pragma once
+// Copying files into place, and replacing staged files at the next start of
+// the system: delayed moves on NT, the [Rename] section of WinInit.Ini on the
+// Windows 9x family, and the long-name rename list in the registry.
+#include <string>
+
+struct UpdateSession;
+
+// The lines of the rename list are formatted into this many bytes; longer
+// lines are refused rather than cut.
+constexpr unsigned long renameLineSize = 1024;
+// Free space mapped behind the text of WinInit.Ini.
+constexpr unsigned long renameSpare = 16384;
+// Attempts after the first to open a locked WinInit.Ini, one second apart.
+constexpr int renameOpenRetries = 15;
+
+// Copies sourceDir\name to targetDir\name, overwriting; read-only targets fail.
+// Returns the copy's result (non-zero on success).
+int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir);
+
+// Arranges for every staged file of the twelve staging folders to replace
+// its installed file at the next start, then trims and closes WinInit.Ini.
+// Always 1.
+int finishStagedFiles(UpdateSession& session);
+
+// The staged files of one macro. 0 when its folder or staging folder does
+// not resolve, else 1.
+int scheduleStagedFiles(UpdateSession& session, const std::string& macro);
+
+// Schedules source to replace target (to be deleted when target is null) at
+// the next start: a delayed move, else a line of the rename list. Non-zero
+// when scheduled.
+int scheduleReplace(UpdateSession& session, const std::string& source, const std::string* target);
+
+// The rename-list writer: puts "target=source\r\n" (target "NUL" when null)
+// directly below the [Rename] header of WinInit.Ini, which it opens and maps
+// on first use and keeps open until closeRenameList. 1 when written.
+int addRenameLine(UpdateSession& session, const std::string& source, const std::string* target);
+
+// Unmaps WinInit.Ini, cuts it to its text and closes it.
+void closeRenameList(UpdateSession& session);
+
+// One value of the long-name rename list: shortPath -> longPath.
+int addLongNameRename(const std::string& shortPath, const std::string& longPath);
+
+// How a locked WinInit.Ini is waited for and given up on; tests shorten the
+// pause and count the calls.
+struct RenameListWaits {
+    void (*pause)(unsigned long milliseconds);
+    void (*alert)(unsigned int type);
+};
+RenameListWaits& renameListWaits();

@@ -1,0 +1,194 @@
+#include "install/manifest.h"
+
+#include <windows.h>
+
+#include <map>
+#include <optional>
+
+#include "install/directory_macros.h"
+#include "install/file_replacement.h"
+#include "session/progress.h"
+#include "session/update_session.h"
+
+namespace {
+
+std::string readValue(const std::string& manifestPath, const std::string& section,
+                      const std::string& key)
+{
+    char buffer[manifestValueSize] = {};
+    DWORD length = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer, sizeof buffer,
+                                            manifestPath.c_str());
+    if (length >= sizeof buffer) length = sizeof buffer - 1;
+    return std::string(buffer, length);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool isAsciiText(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 0x7F) return false;
+    return true;
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The values of one section, read in one go. Reading each value on its own
+// costs a lookup of the manifest per entry, which shows in large updates. Only
+// lines of the plain form name=value are taken from here; for anything the
+// profile function would treat specially (blanks, quotes, over-long values,
+// non-ASCII names) the value is read on its own, so the result is the same.
+class SectionValues {
+public:
+    SectionValues(const std::string& manifestPath, const std::string& section)
+        : path_(manifestPath), section_(section)
+    {
+        std::string buffer(sectionBufferSize, '\0');
+        const DWORD length = GetPrivateProfileSectionA(section.c_str(), &buffer[0], sectionBufferSize,
+                                                       manifestPath.c_str());
+        // A section cut by the buffer is left to the value reads.
+        if (length == 0 || length >= sectionBufferSize - 2) return;
+        std::map<std::string, std::optional<std::string>> values;
+        size_t start = 0;
+        for (size_t i = 0; i < length; ++i) {
+            if (buffer[i] != '\0') continue;
+            const std::string line = buffer.substr(start, i - start);
+            start = i + 1;
+            const size_t equals = line.find('=');
+            const std::string key = line.substr(0, equals);
+            // Blanks around a name: how the profile function matches it is its
+            // own business.
+            if (!key.empty() && (isBlank(key.front()) || isBlank(key.back()))) return;
+            // Lookups ignore case and the first line of a name wins; a line
+            // without a value is left to the value read.
+            if (!isAsciiText(key)) continue;
+            if (equals == std::string::npos)
+                values.emplace(lowerAscii(key), std::nullopt);
+            else
+                values.emplace(lowerAscii(key), line.substr(equals + 1));
+        }
+        values_ = std::move(values);
+    }
+
+    std::string value(const std::string& key) const
+    {
+        auto it = values_.find(lowerAscii(key));
+        if (isAsciiText(key) && it != values_.end() && it->second && isPlainValue(*it->second))
+            return *it->second;
+        return readValue(path_, section_, key);
+    }
+
+private:
+    static constexpr DWORD sectionBufferSize = 65536;
+
+    static bool isPlainValue(const std::string& value)
+    {
+        if (value.size() >= manifestValueSize) return false;
+        if (value.empty()) return true;
+        const char first = value.front(), last = value.back();
+        return !isBlank(first) && !isBlank(last) && first != '"' && first != '\'' && last != '"' &&
+               last != '\'';
+    }
+
+    std::string path_;
+    std::string section_;
+    std::map<std::string, std::optional<std::string>> values_;
+};
+
+// "CON", "aux.txt", "LPT1 " and the like name devices in every folder:
+// copying from one could wait for input that never comes.
+bool isDeviceName(const std::string& name)
+{
+    std::string base = lowerAscii(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
+    for (const char* device : devices)
+        if (base == device) return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// Whether the installed file is there. An attribute query rather than a
+// search: a search per entry scans the folder each time, which shows in an
+// update of thousands of files.
+bool installedFileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section)
+{
+    std::vector<std::string> keys;
+    std::string buffer(manifestKeyListSize, '\0');
+    DWORD length = GetPrivateProfileStringA(section.c_str(), nullptr, "", &buffer[0],
+                                            manifestKeyListSize, manifestPath.c_str());
+    if (length >= manifestKeyListSize) length = manifestKeyListSize - 1;
+    // Zero-terminated names one after another; the list ends at an empty name.
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (buffer[i] != '\0') continue;
+        if (i == start) break;
+        keys.push_back(buffer.substr(start, i - start));
+        start = i + 1;
+    }
+    if (start < length) keys.push_back(buffer.substr(start, length - start));
+    return keys;
+}
+
+bool isPlainFileName(const std::string& name)
+{
+    if (name.empty() || isDeviceName(name)) return false;
+    bool onlyDotsAndBlanks = true;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        // A trail byte of a double-byte character may look like a backslash.
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
+            ++i;
+            onlyDotsAndBlanks = false;
+            continue;
+        }
+        if (c == '\\' || c == '/' || c == ':') return false;
+        if (c != '.' && c != ' ') onlyDotsAndBlanks = false;
+    }
+    // Windows drops trailing dots and blanks: "..." would name the folder itself.
+    return !onlyDotsAndBlanks;
+}
+
+int installSection(UpdateSession& session, const std::string& section, int discardAll,
+                   int replaceOnly)
+{
+    prepareStagingDirs(session, stagingCreate);
+    const std::string& sep = session.pathSeparator;
+    const SectionValues values(session.manifestPath, section);
+    for (const std::string& name : sectionKeys(session.manifestPath, section)) {
+        if (isPlainFileName(name)) {
+            const std::string value = values.value(name);
+            const std::string updateCopy = session.programDir + sep + name;
+            bool install = true;
+            std::string staging;
+            if (value == "DELETE" || discardAll) {
+                DeleteFileA(updateCopy.c_str());
+                install = false;
+            } else if (!stagingDirFor(session, value, staging)) {
+                // No macro: a new name for the update's copy, within its own folder.
+                if (isPlainFileName(value))
+                    MoveFileA(updateCopy.c_str(), (session.programDir + sep + value).c_str());
+                install = false;
+            }
+            std::string folder;
+            if (install) resolveMacro(session, value, folder);
+            if (install && replaceOnly && !installedFileExists(folder + sep + name)) install = false;
+            if (install && !copyOneFile(name, session.programDir, folder))
+                copyOneFile(name, session.programDir, staging);
+        }
+        if (session.progress) session.progress->step();
+    }
+    return 1;
+}

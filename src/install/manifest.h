@@ -1,0 +1,27 @@
+#pragma once
+// The file sections of the update manifest (trevix.ini beside the program).
+#include <string>
+#include <vector>
+
+struct UpdateSession;
+
+// The profile function fills the key list of a section into this many bytes;
+// longer lists are cut.
+constexpr unsigned long manifestKeyListSize = 3072;
+// Values are read into this many bytes: only the first 31 characters count.
+constexpr unsigned long manifestValueSize = 32;
+
+// The key names of section in file order, as far as the key list holds them.
+std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section);
+
+// True for a name that stays inside its folder: not empty, no folder part,
+// no drive, not "." or ".." (nor any name made only of dots and blanks), and
+// no device name such as "CON" or "LPT1.txt".
+bool isPlainFileName(const std::string& name);
+
+// Carries out one file section: each entry of programDir is deleted, renamed
+// within programDir, copied into its macro folder or, when that copy fails,
+// into the folder's staging folder. Entries whose key or new name is no plain
+// file name are skipped. Always 1.
+int installSection(UpdateSession& session, const std::string& section, int discardAll,
+                   int replaceOnly);
