@@ -14,7 +14,7 @@ trevix_test(progress_tests SOURCES session/progress_test.cpp LIBS trevix_session
 
 # A whole status run with the stand-in component: a machine of its own.
 trevix_test(status_order_tests SOURCES session/status_order_test.cpp)
-add_dependencies(status_order_tests trevix wynfold_standin)
+add_dependencies(status_order_tests trevix wynfold_standin standin)
 set_tests_properties(status_order_tests PROPERTIES ENVIRONMENT TREVIX_OWN_PREFIX=status_order)
 
 # Yes to the restart question: the restart ends every process of the prefix,
