@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "res/resource.h"
+#include "mergemod/merge_module_patching.h"
 #include "session/detection.h"
 #include "session/update_session.h"
 #include "win/text.h"
@@ -18,9 +19,11 @@ void showDriverMessage(UINT textId)
 
 void runCleanupSequence(UpdateSession& session)
 {
-    (void)session;
     // C1 applyLongNameRenames and C2 prepareStagingDirs (remove) on the 9x family,
-    // C3 ensureDisplayActiveFlag on NT 4, C4-C6 merge modules when present,
+    // C3 ensureDisplayActiveFlag on NT 4.
+    if (session.hasMergeModules == 1) patchMergeModules(session);
+    if (session.hasMergeModules == 1) stampModuleRevision(session);
+    // C6 deleteNewFilesDir when merge modules are present,
     // C7 registerComponents, C8 scheduleSelfDelete.
 }
 
