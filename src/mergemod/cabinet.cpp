@@ -167,12 +167,15 @@ FNFDINOTIFY(fdiNotify)
         // Entry names come from the cabinet: only a bare name stays inside the folder.
         if (!pfdin->psz1 || !isPlainName(pfdin->psz1)) return 0;
         std::string target = context->targetDir + "\\" + pfdin->psz1;
-        // A read-only leftover of an earlier run must not stop the extraction.
-        DWORD old = GetFileAttributesA(target.c_str());
-        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-        int fd = _open(target.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL,
-                       _S_IREAD | _S_IWRITE);
+        const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
+        int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+        if (fd == -1) {
+            // A read-only leftover of an earlier run must not stop the extraction.
+            DWORD old = GetFileAttributesA(target.c_str());
+            if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
+                fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+        }
         if (fd != -1) context->extracted.push_back(pfdin->psz1);
         return fd;
     }

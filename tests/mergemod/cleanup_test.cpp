@@ -120,14 +120,6 @@ TEST_F(CleanupRunTest, PatchesTheListedModulesAndStampsTheRevision)
             kit::copyFile(path(name), kit::joinPath(keep, name));
 }
 
-TEST_F(CleanupRunTest, WithoutRevisionTheModulesGetZero)
-{
-    stage("");
-    ASSERT_TRUE(cleanupRun(120000).finished);
-    EXPECT_EQ(revision("CVDCOREMAIN.MSM"), "#0");
-    EXPECT_EQ(revision("CVDREMOTE.MSM"), "#0");
-}
-
 TEST_F(CleanupRunTest, WithoutMergeModulesFolderNothingIsCreated)
 {
     ASSERT_TRUE(cleanupRun(60000).finished);
@@ -142,10 +134,11 @@ TEST_F(CleanupRunTest, InterruptedRunLosesNothingAndARerunFinishes)
     DWORD start = GetTickCount();
     ASSERT_TRUE(cleanupRun(120000).finished);
     DWORD whole = GetTickCount() - start;
-    for (int point = 1; point <= 6; ++point) {
+    int interrupted = 0;
+    for (int point = 1; point <= 4; ++point) {
         stage("Revision=9\r\n");
-        DWORD delay = whole * point / 7;
-        kit::RunResult cut = cleanupRun(delay);
+        DWORD delay = whole * point / 5;
+        if (!cleanupRun(delay).finished) ++interrupted;
         for (const char* name : {"CVDCOREMAIN.MSM", "CVDREMOTE.MSM", "BIG.MSM"}) {
             std::string why;
             EXPECT_TRUE(msm::moduleIsSound(path(name), why))
@@ -154,6 +147,7 @@ TEST_F(CleanupRunTest, InterruptedRunLosesNothingAndARerunFinishes)
         ASSERT_TRUE(cleanupRun(120000).finished);
         expectPatched("#9");
     }
+    EXPECT_GT(interrupted, 0) << "no run was cut short";
 }
 
 } // namespace

@@ -75,6 +75,6 @@ make_content "$out/newfiles/beta.exe" 999
 cp File.idt Registry.idt "$out/"
 
 # A module that takes long enough to patch to be interrupted on the way.
-big_module "$m/BIG.MSM" "$out/work/big" 400 "$out/bignew" 40
+big_module "$m/BIG.MSM" "$out/work/big" 300 "$out/bignew" 30
 rm -rf "$out/work"
 echo "fixtures in $out: $(ls "$m" | wc -l) modules"

@@ -49,7 +49,7 @@ build_module() {
 # files under their long names, and an msm.ini naming them.
 big_module() {
   local out=$1 work=$2 count=$3 replace=${4:-} replaceCount=${5:-0}
-  rm -rf "$work" && mkdir -p "$work/content"
+  rm -rf "$work" && mkdir -p "$work/content" "$(dirname "$out")"
   local base i key
   base=$(printf 'line %04d of a product library with some repeating text to compress\n' $(seq 1 48))
   { file_idt_header
