@@ -214,14 +214,19 @@ int MergeModuleJob::addFilesInSequence(CabinetBuilder& builder, std::vector<std:
 int MergeModuleJob::rebuildCabinet()
 {
     rebuilt_ = false;
-    if (!unpacked_) return 0;
-    if (!DeleteFileA(cabinetPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return 0;
+    // Nothing in extractDir is of use once this ends: without a new cabinet the
+    // module keeps its old one, so the folder is emptied on every path.
+    if (!unpacked_ ||
+        (!DeleteFileA(cabinetPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)) {
+        emptyExtractDir();
+        return 0;
+    }
     std::vector<std::string> keys;
     int flushed = 0;
     {
         CabinetBuilder builder;
-        if (!builder.create(moduleDir_ + "\\", cabinetName)) return 0;
-        if (addFilesInSequence(builder, keys)) flushed = builder.flush();
+        if (builder.create(moduleDir_ + "\\", cabinetName) && addFilesInSequence(builder, keys))
+            flushed = builder.flush();
     }
     // Only a cabinet that lists every File key in Sequence order may be stored.
     std::vector<std::string> names;

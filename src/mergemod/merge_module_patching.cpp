@@ -35,7 +35,7 @@ std::vector<std::string> readProfileNames(const std::string& path, const char* s
     for (DWORD size = listBufferSize; size <= maxListSize; size *= 2) {
         std::vector<char> buffer(size, '\0');
         DWORD length = section
-                           ? GetPrivateProfileStringA(section, nullptr, "", buffer.data(), size,
+                           ? GetPrivateProfileStringA(section, nullptr, nullptr, buffer.data(), size,
                                                       path.c_str())
                            : GetPrivateProfileSectionNamesA(buffer.data(), size, path.c_str());
         if (length + 2 < size) return splitNames(buffer, length);

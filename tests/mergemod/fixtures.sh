@@ -56,10 +56,13 @@ build_module "$m/NOREG.MSM" "$c" File.idt
 build_module "$m/EMPTYSTREAM.MSM" "$c" File.idt Registry.idt empty.bin
 printf 'this is no cabinet at all' > text.bin
 build_module "$m/NOTCAB.MSM" "$c" File.idt Registry.idt text.bin
-cp plain.cab damaged.cab
+# Damage in the last of several data blocks: the first files extract, the last does not.
+mkdir -p large
+for name in LongFile.dll beta.exe alpha.dll readme.txt; do head -c 40000 /dev/urandom > "large/$name"; done
+(cd large && gcab -c -z "$out/work/damaged.cab" LongFile.dll beta.exe alpha.dll readme.txt)
 size=$(stat -c %s damaged.cab)
 printf '\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff' |
-  dd of=damaged.cab bs=1 seek=$((size / 2)) conv=notrunc status=none
+  dd of=damaged.cab bs=1 seek=$((size - 200)) conv=notrunc status=none
 build_module "$m/DAMAGED.MSM" "$c" File.idt Registry.idt damaged.cab
 # A stream of exactly four 1024-byte chunks.
 head -c 4096 /dev/urandom > exact.bin

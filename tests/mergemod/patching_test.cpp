@@ -156,16 +156,17 @@ TEST_F(PatchingTest, ListsBeyond1024BytesAreReadWhole)
 
 TEST_F(PatchingTest, BadModulesInTheListStayAsTheyWereAndOpenable)
 {
-    const char* bad[] = {"NOTDB.MSM", "NOFILE.MSM", "EMPTYSTREAM.MSM",
-                         "NOTCAB.MSM", "DAMAGED.MSM", "GAP.MSM", "MISSING.MSM"};
-    std::string list;
+    // A damaged cabinet last: what it half extracted must not stay behind.
+    const char* bad[] = {"NOTDB.MSM", "NOFILE.MSM", "EMPTYSTREAM.MSM", "NOTCAB.MSM",
+                         "GAP.MSM", "MISSING.MSM", "DAMAGED.MSM"};
+    // The good module first: the bad ones must not leave the extraction folder behind.
+    std::string list = "[CVDREMOTE.MSM]\r\nalpha.dll=\r\n";
     std::map<std::string, std::string> before;
     for (const char* name : bad) {
         msm::copyModule(name, session.mergeModulesDir);
         before[name] = bytesOf(modulePath(name));
         list += std::string("[") + name + "]\r\nLong File Name.dll=\r\nalpha.dll=\r\n";
     }
-    list += "[CVDREMOTE.MSM]\r\nalpha.dll=\r\n";
     writeList(list);
     patchMergeModules(session);
     for (const char* name : bad) EXPECT_TRUE(bytesOf(modulePath(name)) == before[name]) << name;
