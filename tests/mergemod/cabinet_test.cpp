@@ -148,6 +148,13 @@ TEST_F(CabinetTest, TimesTravelThroughLocalTime)
     EXPECT_EQ(CompareFileTime(&modified, &expected), 0);
     EXPECT_EQ(CompareFileTime(&created, &expected), 0);
     EXPECT_EQ(CompareFileTime(&modified, &written), 0) << "30 s is on the two-second grid";
+    // Local time must really differ from UTC here, or the shift would go unseen.
+    TIME_ZONE_INFORMATION zone;
+    GetTimeZoneInformation(&zone);
+    EXPECT_NE(zone.Bias, 0) << "set TZ so that local time differs from UTC";
+    WORD utcDate = 0, utcTime = 0;
+    FileTimeToDosDateTime(&written, &utcDate, &utcTime);
+    EXPECT_NE(cab.entries[0].time, utcTime) << "packed as local time, not UTC";
 }
 
 TEST_F(CabinetTest, ExtractionOverALongerFileLeavesExactlyTheCabinetContent)

@@ -16,9 +16,10 @@ trevix_test(mergemod_tests
           mergemod/patching_test.cpp
   LIBS trevix_mergemod)
 add_dependencies(mergemod_tests versioned)
+# Local time 5:30 off UTC, so that time stamps show where they went through it.
 set_tests_properties(mergemod_tests PROPERTIES
   FIXTURES_REQUIRED "wine;msm" FIXTURES_SETUP msmout
-  ENVIRONMENT "TREVIX_MSM_ROOT=${MSM_ROOT_WINE}")
+  ENVIRONMENT "TREVIX_MSM_ROOT=${MSM_ROOT_WINE};TZ=Asia/Kolkata")
 
 # The cleanup run end to end, interrupted too: the product installed on a machine of its own.
 trevix_test(mergemod_cleanup_tests
