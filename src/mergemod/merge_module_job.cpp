@@ -1,6 +1,7 @@
 #include "mergemod/merge_module_job.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "mergemod/cabinet.h"
 #include "mergemod/names.h"
@@ -383,7 +384,9 @@ int readFileVersionText(const std::string& path, std::string& version)
     sprintf(subBlock, "\\StringFileInfo\\%04x%04x\\FileVersion", pair[0], pair[1]);
     void* text = nullptr;
     if (!api.query(block.data(), subBlock, &text, &length) || !text) return 0;
-    std::string raw(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), length));
+    const char* start = static_cast<const char*>(text);
+    const void* end = memchr(start, '\0', length);
+    std::string raw(start, end ? static_cast<const char*>(end) - start : length);
     if (raw.size() >= versionCapacity) return 0;
     version = normaliseVersionText(raw);
     return 1;
