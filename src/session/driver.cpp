@@ -5,11 +5,12 @@
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
 #include "install/installation_step.h"
-#include "res/resource.h"
+#include "mergemod/merge_module_patching.h"
 #include "product/logon_restart.h"
 #include "product/product_checks.h"
 #include "product/registry_work.h"
 #include "product/version_record.h"
+#include "res/resource.h"
 #include "session/detection.h"
 #include "session/progress.h"
 #include "session/self_removal.h"
@@ -30,8 +31,11 @@ void runCleanupSequence(UpdateSession& session)
     if (session.osFamily == osWindows9x) applyLongNameRenames(session);
     if (session.osFamily == osWindows9x) prepareStagingDirs(session, stagingRemove);
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
-    // C4-C5: merge modules, when the product has them.
-    if (session.hasMergeModules) deleteNewFilesDir(session);
+    if (session.hasMergeModules == 1) {
+        patchMergeModules(session);
+        stampModuleRevision(session);
+        deleteNewFilesDir(session);
+    }
     registerComponents(session);
     scheduleSelfDelete();
 }

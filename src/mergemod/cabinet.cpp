@@ -1,0 +1,296 @@
+#include "mergemod/cabinet.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "mergemod/names.h"
+
+namespace mergemod {
+
+const char* const cabinetName = "MergeModule.CABinet";
+
+namespace {
+
+const ULONG maxCabinetSize = 3000000000UL;
+const USHORT setIdentifier = 12345;
+const USHORT keptAttributes = 0x27;  // read-only, hidden, system, archive
+
+template <size_t N>
+bool copyField(char (&field)[N], const std::string& text)
+{
+    if (text.size() >= N) return false;
+    memcpy(field, text.c_str(), text.size() + 1);
+    return true;
+}
+
+} // namespace
+
+FNFCIALLOC(cabAlloc) { return malloc(cb); }
+
+FNFCIFREE(cabFree) { free(memory); }
+
+FNFCIOPEN(fciOpen)
+{
+    (void)pv;
+    int fd = _open(pszFile, oflag, pmode);
+    if (fd == -1) *err = errno;
+    return fd;
+}
+
+FNFCIREAD(fciRead)
+{
+    (void)pv;
+    UINT result = static_cast<UINT>(_read(static_cast<int>(hf), memory, cb));
+    if (result != cb) *err = errno;
+    return result;
+}
+
+FNFCIWRITE(fciWrite)
+{
+    (void)pv;
+    UINT result = static_cast<UINT>(_write(static_cast<int>(hf), memory, cb));
+    if (result != cb) *err = errno;
+    return result;
+}
+
+FNFCICLOSE(fciClose)
+{
+    (void)pv;
+    int result = _close(static_cast<int>(hf));
+    if (result != 0) *err = errno;
+    return result;
+}
+
+FNFCISEEK(fciSeek)
+{
+    (void)pv;
+    long result = _lseek(static_cast<int>(hf), dist, seektype);
+    if (result == -1) *err = errno;
+    return result;
+}
+
+FNFCIDELETE(fciDelete)
+{
+    (void)pv;
+    if (_unlink(pszFile) != 0) {
+        *err = errno;
+        return -1;
+    }
+    return 0;
+}
+
+FNFCIGETTEMPFILE(fciGetTempFile)
+{
+    (void)pv;
+    char* name = _tempnam("", "xx");
+    if (!name) return FALSE;
+    BOOL fits = cbTempName > 0 && strlen(name) < static_cast<size_t>(cbTempName);
+    if (fits) strcpy(pszTempName, name);
+    free(name);
+    return fits;
+}
+
+FNFCIGETNEXTCABINET(fciGetNextCabinet)
+{
+    (void)cbPrevCab;
+    (void)pv;
+    sprintf(pccab->szCab, "TEST%d.CAB", pccab->iCab);
+    return TRUE;
+}
+
+FNFCIGETOPENINFO(fciGetOpenInfo)
+{
+    (void)err;
+    (void)pv;
+    win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return -1;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.get(), &info)) return -1;
+    FILETIME local;
+    FileTimeToLocalFileTime(&info.ftLastWriteTime, &local);
+    FileTimeToDosDateTime(&local, pdate, ptime);
+    DWORD attributes = GetFileAttributesA(pszName);
+    *pattribs = attributes == INVALID_FILE_ATTRIBUTES
+                    ? 0
+                    : static_cast<USHORT>(attributes & keptAttributes);
+    file.reset();
+    return _open(pszName, _O_RDONLY | _O_BINARY);
+}
+
+FNFCIFILEPLACED(fciFilePlaced)
+{
+    (void)pccab;
+    (void)pszFile;
+    (void)cbFile;
+    (void)fContinuation;
+    (void)pv;
+    return 0;
+}
+
+FNFCISTATUS(fciStatus)
+{
+    (void)typeStatus;
+    (void)cb1;
+    (void)cb2;
+    (void)pv;
+    return 0;
+}
+
+FNOPEN(fdiOpen) { return _open(pszFile, oflag, pmode); }
+
+FNREAD(fdiRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
+
+FNWRITE(fdiWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+
+FNCLOSE(fdiClose) { return _close(static_cast<int>(hf)); }
+
+FNSEEK(fdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+
+FNFDIDECRYPT(fdiDecrypt)
+{
+    (void)pfdid;
+    return 0;
+}
+
+FNFDINOTIFY(fdiNotify)
+{
+    auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
+    if (!context) return 0;
+    switch (fdint) {
+    case fdintCOPY_FILE: {
+        // Entry names come from the cabinet: only a bare name stays inside the folder.
+        if (!pfdin->psz1 || !isPlainName(pfdin->psz1)) return 0;
+        std::string target = context->targetDir + "\\" + pfdin->psz1;
+        const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
+        int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+        if (fd == -1) {
+            // A read-only leftover of an earlier run must not stop the extraction.
+            DWORD old = GetFileAttributesA(target.c_str());
+            if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
+                fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+        }
+        if (fd != -1) context->extracted.push_back(pfdin->psz1);
+        return fd;
+    }
+    case fdintCLOSE_FILE_INFO: {
+        _close(static_cast<int>(pfdin->hf));
+        std::string target = context->targetDir + "\\" + pfdin->psz1;
+        win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            FILETIME local;
+            FILETIME system;
+            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
+                LocalFileTimeToFileTime(&local, &system))
+                SetFileTime(file.get(), &system, nullptr, &system);
+            SetFileAttributesA(target.c_str(), (pfdin->attribs & 0xFF) & keptAttributes);
+        }
+        return TRUE;
+    }
+    default:
+        return 0;
+    }
+}
+
+int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name)
+{
+    memset(&block, 0, sizeof block);
+    block.cb = maxCabinetSize;
+    block.cbFolderThresh = maxCabinetSize;
+    block.iCab = 1;
+    block.iDisk = 0;
+    block.setID = setIdentifier;
+    block.szDisk[0] = '\0';
+    return copyField(block.szCab, name) && copyField(block.szCabPath, cabinetFolder) ? 1 : 0;
+}
+
+namespace {
+
+// FDICopy over one cabinet; the result of FDICopy, or -1 without a decompressor.
+int copyCabinet(const std::string& cabinetFolder, const std::string& name,
+                ExtractionContext* context, PFNFDINOTIFY notify)
+{
+    const CabinetApi& api = cabinetApi();
+    if (!api.complete) return -1;
+    ERF error = {};
+    FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek,
+                                 cpu80386, &error));
+    if (!fdi) return -1;
+    std::string cabinet = name;
+    std::string folder = cabinetFolder;
+    return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;
+}
+
+FNFDINOTIFY(listNotify)
+{
+    auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
+    if (context && fdint == fdintCOPY_FILE && pfdin->psz1)
+        context->extracted.push_back(pfdin->psz1);
+    return 0;  // skip: nothing is written
+}
+
+} // namespace
+
+int extractCabinet(const std::string& cabinetFolder, const std::string& name,
+                   const std::string& targetDir)
+{
+    ExtractionContext context{targetDir, {}};
+    return copyCabinet(cabinetFolder, name, &context, fdiNotify) == -1 ? 0 : 1;
+}
+
+int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
+                        const std::string& targetDir, std::vector<std::string>& extracted)
+{
+    ExtractionContext context{targetDir, {}};
+    int result = copyCabinet(cabinetFolder, name, &context, fdiNotify);
+    extracted = std::move(context.extracted);
+    return result == 1 ? 1 : 0;
+}
+
+int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names)
+{
+    size_t slash = cabinetPath.find_last_of('\\');
+    if (slash == std::string::npos) return 0;
+    ExtractionContext context;
+    int result = copyCabinet(cabinetPath.substr(0, slash + 1), cabinetPath.substr(slash + 1),
+                             &context, listNotify);
+    names = std::move(context.extracted);
+    return result == 1 ? 1 : 0;
+}
+
+int CabinetBuilder::create(const std::string& cabinetFolder, const std::string& name)
+{
+    const CabinetApi& api = cabinetApi();
+    if (!api.complete) return 0;
+    if (!setCabinetParameters(block_, cabinetFolder, name)) return 0;
+    context_ = 0;
+    fci_.reset(api.fciCreate(&error_, fciFilePlaced, cabAlloc, cabFree, fciOpen, fciRead, fciWrite,
+                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &context_));
+    return fci_ ? 1 : 0;
+}
+
+int CabinetBuilder::addFile(const std::string& sourcePath, const std::string& nameInCabinet)
+{
+    if (!fci_) return 0;
+    std::string source = sourcePath;
+    std::string inCabinet = nameInCabinet;
+    return cabinetApi().fciAddFile(fci_.get(), &source[0], &inCabinet[0], FALSE, fciGetNextCabinet,
+                                   fciStatus, fciGetOpenInfo, tcompTYPE_MSZIP)
+               ? 1
+               : 0;
+}
+
+int CabinetBuilder::flush()
+{
+    if (!fci_) return 0;
+    return cabinetApi().fciFlushCabinet(fci_.get(), FALSE, fciGetNextCabinet, fciStatus) ? 1 : 0;
+}
+
+} // namespace mergemod

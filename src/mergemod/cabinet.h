@@ -1,0 +1,82 @@
+#pragma once
+// Cabinet adapters: the callbacks and the parameter block with which the
+// platform's cabinet API (FCI, FDI) packs and unpacks single-folder cabinets.
+#include <string>
+#include <vector>
+
+#include "mergemod/system_api.h"
+
+namespace mergemod {
+
+// The one cabinet name of the merge-module work: working file, stream and szCab.
+extern const char* const cabinetName;
+
+// Callbacks, declared with the API's own macros for its calling convention.
+FNFCIALLOC(cabAlloc);
+FNFCIFREE(cabFree);
+FNFCIOPEN(fciOpen);
+FNFCIREAD(fciRead);
+FNFCIWRITE(fciWrite);
+FNFCICLOSE(fciClose);
+FNFCISEEK(fciSeek);
+FNFCIDELETE(fciDelete);
+FNFCIGETTEMPFILE(fciGetTempFile);
+FNFCIGETNEXTCABINET(fciGetNextCabinet);
+FNFCIGETOPENINFO(fciGetOpenInfo);
+FNFCIFILEPLACED(fciFilePlaced);
+FNFCISTATUS(fciStatus);
+FNOPEN(fdiOpen);
+FNREAD(fdiRead);
+FNWRITE(fdiWrite);
+FNCLOSE(fdiClose);
+FNSEEK(fdiSeek);
+FNFDINOTIFY(fdiNotify);
+FNFDIDECRYPT(fdiDecrypt);
+
+// What fdiNotify is given through FDICopy: the target folder, and the names it
+// extracted (cabinet entries that are not plain names are skipped).
+struct ExtractionContext {
+    std::string targetDir;
+    std::vector<std::string> extracted;
+};
+
+// Clears the block, then sets the values of a single-cabinet, single-folder
+// build. 0 when folder (ending in "\\") or name does not fit the block.
+int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name);
+
+// Unpacks cabinetFolder (ending in "\\") + name into targetDir. 0 only when
+// the decompressor cannot be created.
+int extractCabinet(const std::string& cabinetFolder, const std::string& name,
+                   const std::string& targetDir);
+
+// As extractCabinet, but 1 only when the whole cabinet was extracted; the
+// names extracted, in cabinet order, go to extracted.
+int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
+                        const std::string& targetDir, std::vector<std::string>& extracted);
+
+// The names a cabinet file holds, in order, without extracting anything.
+int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names);
+
+// One FCI builder writing one cabinet. Not movable: FCI keeps the addresses
+// of the error record and the parameter block.
+class CabinetBuilder {
+public:
+    CabinetBuilder() = default;
+    CabinetBuilder(const CabinetBuilder&) = delete;
+    CabinetBuilder& operator=(const CabinetBuilder&) = delete;
+
+    // FCICreate for cabinetFolder (ending in "\\") + name.
+    int create(const std::string& cabinetFolder, const std::string& name);
+    // FCIAddFile, MSZIP, the name in the cabinet stored unchanged.
+    int addFile(const std::string& sourcePath, const std::string& nameInCabinet);
+    // FCIFlushCabinet: writes the cabinet file.
+    int flush();
+
+private:
+    ERF error_ = {};
+    CCAB block_ = {};
+    int context_ = 0;
+    FciContext fci_;
+};
+
+} // namespace mergemod

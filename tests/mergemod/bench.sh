@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Merge-module patching against the Linux-side baseline (gcab -c -z, then
+# msibuild -a) for the same files: prints the figures.
+#   bench.sh BUILD
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/msmkit.sh"
+work=$build/mergemod/bench
+rm -rf "$work" && mkdir -p "$work"
+export WINEARCH=win32 WINEDEBUG=-all
+bash "$here/../kit/prefix.sh" template "$build"
+export WINEPREFIX=$work/prefix
+bash "$here/../kit/prefix.sh" clone "$build" "$WINEPREFIX"
+# The server outlives the programs; it must not hold our output open.
+wineserver -p </dev/null >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+patch_ms() {  # COUNT REPLACE -> median of three runs, in ms
+  local count=$1 replace=$2 runs=() i
+  # The modules lie on the machine's own drive, as the product's do.
+  local modules=$WINEPREFIX/drive_c/m$count
+  big_module "$modules/MOD.MSM" "$work/src$count" "$count" "$WINEPREFIX/drive_c/new$count" "$replace" >/dev/null
+  cp "$modules/MOD.MSM" "$work/MOD$count.orig"
+  for i in 1 2 3; do
+    cp "$work/MOD$count.orig" "$modules/MOD.MSM"
+    runs+=("$(wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM | tr -d '\r')")
+  done
+  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
+}
+
+baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msibuild -a, in ms
+  local count=$1 runs=() i t0 t1
+  for i in 1 2 3; do
+    cp "$work/MOD$count.orig" "$work/base.msm"
+    t0=$(ms)
+    (cd "$work/src$count/content" && gcab -c -z "$work/base.cab" $(printf 'f%04d.dll ' $(seq 1 "$count")))
+    msibuild "$work/base.msm" -a MergeModule.CABinet "$work/base.cab"
+    t1=$(ms)
+    runs+=($((t1 - t0)))
+  done
+  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
+}
+
+small=$(patch_ms 200 10)
+large=$(patch_ms 2000 100)
+base=$(baseline_ms 2000)
+echo "merge-module patch, 200 files (replace 10):   ${small} ms"
+echo "merge-module patch, 2000 files (replace 100): ${large} ms"
+echo "gcab -c -z + msibuild -a, 2000 files:         ${base} ms"
+awk -v l="$large" -v b="$base" -v s="$small" 'BEGIN {
+  printf "ratio to baseline: %.2f (goal <= 2.0)\n", l / (b > 0 ? b : 1)
+  printf "scaling 200 -> 2000 files: %.1fx (goal <= 11x)\n", l / (s > 0 ? s : 1) }'
