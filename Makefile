@@ -18,8 +18,6 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-bench: build
-	@MAKEFLAGS= cmake --build $(BUILD) --target bench
 
 demo: build
 	@bash demo/demo.sh $(BUILD)

@@ -5,6 +5,7 @@
 #include "mergemod/merge_module_job.h"
 #include "mergemod/names.h"
 #include "session/update_session.h"
+#include "win/process.h"
 
 namespace mergemod {
 
@@ -79,6 +80,10 @@ int stampModuleRevision(UpdateSession& session)
     const std::string& separator = session.pathSeparator;
     std::string manifestCopy =
         session.mergeModulesDir + separator + "NewFiles" + separator + "trevix.ini";
+    // Without the update's manifest there is no revision to stamp: a repeated
+    // cleanup run, after the new-files folder went, must not write "#0" over
+    // the revision an earlier run stamped.
+    if (!fileExists(manifestCopy)) return 1;
     UINT revision = GetPrivateProfileIntA("TIDEWARDEN", "Revision", 0, manifestCopy.c_str());
     char value[16];
     wsprintfA(value, "#%d", static_cast<int>(revision));

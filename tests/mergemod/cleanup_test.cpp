@@ -15,8 +15,6 @@ protected:
         if (msm::fixturesDir().empty()) GTEST_SKIP() << "TREVIX_MSM_ROOT is not set";
         if (!mergemod::msiApi().complete || !mergemod::cabinetApi().complete)
             GTEST_SKIP() << "msi.dll or cabinet.dll is incomplete";
-        // The cleanup run deletes its own program file: it runs from a copy.
-        ASSERT_TRUE(kit::copyFile(kit::joinPath(kit::binDir(), "trevix.exe"), program / "trevix.exe"));
         modules = kit::joinPath(kit::joinPath(product.installDir, "Packager"), "Merge Modules");
         newFiles = kit::joinPath(modules, "NewFiles");
     }
@@ -43,8 +41,14 @@ protected:
                        "[NOTDB.MSM]\r\nalpha.dll=\r\n[ABSENT.MSM]\r\nalpha.dll=\r\n" + bigList);
         kit::writeFile(kit::joinPath(newFiles, "trevix.ini"), "[TIDEWARDEN]\r\n" + revisionLine);
     }
+    // The cleanup run deletes its own program file through a batch that
+    // outlives it: each run starts from a fresh copy, once the last batch is done.
     kit::RunResult cleanupRun(DWORD timeoutMs)
     {
+        for (DWORD waited = 0; kit::fileExists(program / "DelUS.bat") && waited < 20000; waited += 50)
+            Sleep(50);
+        EXPECT_FALSE(kit::fileExists(program / "DelUS.bat")) << "the last self-removal did not end";
+        EXPECT_TRUE(kit::copyFile(kit::joinPath(kit::binDir(), "trevix.exe"), program / "trevix.exe"));
         return kit::runProgram("\"" + (program / "trevix.exe") + "\" /cleanup", program.path(), {},
                                timeoutMs);
     }
