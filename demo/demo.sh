@@ -26,6 +26,23 @@ mkdir -p "$product" "$package"
 cp -r "$here/product/." "$product/"
 cp -r "$here/package/." "$package/"
 cp "$bin/trevix.exe" "$bin/trevixrun.exe" "$package/"
+# The product's merge module, carrying two of its files; the update names it in msm.ini.
+source "$here/../tests/mergemod/msmkit.sh"
+modules="$product/Packager/Merge Modules"
+mkdir -p "$modules" "$WINEPREFIX/msm"
+cp "$product/cvdhost.exe" "$WINEPREFIX/msm/cvdhost.exe"
+cp "$product/Corvindale Viewer.dll" "$WINEPREFIX/msm/viewer.dll"
+{ file_idt_header
+  printf 'cvdhost.exe\tHost\tcvdhost.exe\t%s\t10.5.0.0\t0\t512\t1\n' "$(stat -c %s "$WINEPREFIX/msm/cvdhost.exe")"
+  printf 'viewer.dll\tViewer\tCORVIN~1.DLL|Corvindale Viewer.dll\t%s\t10.5.0.0\t0\t512\t2\n' \
+    "$(stat -c %s "$WINEPREFIX/msm/viewer.dll")"
+} > "$WINEPREFIX/msm/File.idt"
+{ registry_idt_header
+  printf 'Revision\t2\tSoftware\\Veltrane\\Corvindale\\CurrentVersion\tRevision\t#1000\tHost\n'
+} > "$WINEPREFIX/msm/Registry.idt"
+(cd "$WINEPREFIX/msm" && build_module "$modules/CVDCOREMAIN.MSM" "$WINEPREFIX/msm" File.idt Registry.idt) >/dev/null
+rm -rf "$WINEPREFIX/msm"
+
 # Two of the product's libraries, as stand-ins that log their registration.
 cp "$bin/standinlib.dll" "$product/Legendpane.dll"
 cp "$bin/standinlib.dll" "$product/RavenGate.dll"
@@ -37,6 +54,10 @@ reg add "$sys" /v Installed /d 1 /f
 reg add 'HKLM\Software\Veltrane\Corvindale\CurrentVersion' /v Revision /t REG_DWORD /d 1000 /f
 reg add 'HKLM\SOFTWARE\Veltrane\Corvindale\10.5.0' /f
 reg add 'HKCU\Software\Wine\AppDefaults\trevix.exe' /v Version /d "$family" /f
+# The maker's registration component, as a stand-in that logs what it records.
+mkdir -p "$c/Program Files/Veltrane Wynfold"
+cp "$bin/wynfold_standin.dll" "$c/Program Files/Veltrane Wynfold/wynfold.dll"
+wine regsvr32 /s 'C:\Program Files\Veltrane Wynfold\wynfold.dll' >/dev/null 2>&1
 # A full installation of 10.4; the update is for 10.x and stamps 10.5.
 wine "$bin/mksettings.exe" 'C:\Program Files\Corvindale\vindale.bin' 10 4 0 3
 wine cmd /c exit </dev/null >/dev/null 2>&1
@@ -59,6 +80,13 @@ state() {
   echo "-- waiting for the next start"
   wine "$bin/pending.exe" | tr -d '\r' 
   [ -f "$c/windows/wininit.ini" ] && sed 's/^/    /' "$c/windows/wininit.ini" | tr -d '\r'
+  echo "-- merge module CVDCOREMAIN.MSM"
+  msiinfo export "$modules/CVDCOREMAIN.MSM" File | tail -n +4 | cut -f1,3,4,5,8 | tr -d '\r' | sed 's/^/    /'
+  msiinfo export "$modules/CVDCOREMAIN.MSM" Registry | tail -n +4 | cut -f4,5 | tr -d '\r' | sed 's/^/    /'
+  (cd "$modules" && msiinfo extract CVDCOREMAIN.MSM MergeModule.CABinet > "$build/demo.cab" \
+    && cabextract -p "$build/demo.cab" 2>/dev/null | tr -d '\r' | sed 's/^/    cabinet: /'; rm -f "$build/demo.cab") || true
+  [ -f "$c/Program Files/Veltrane Wynfold/wynfold.log" ] && \
+    echo "-- recorded with the registration component: $(tr -d '\r' < "$c/Program Files/Veltrane Wynfold/wynfold.log" | tr '\n' ' ')"
   [ -f "$product/register.log" ] && echo "-- registered: $(tr -d '\r' < "$product/register.log" | tr '\n' ' ')"
   return 0
 }
@@ -83,7 +111,8 @@ cat "$build/demo-installed.txt"
 
 echo
 echo "== Restarting Windows: staged files move, the RunOnce cleanup run starts"
-wine "$bin/watcher.exe" --timeout 300 -- wineboot.exe -r
+# The self-removal batch echoes its commands where Windows would show no console.
+wine "$bin/watcher.exe" --timeout 300 -- wineboot.exe -r | tr -d "\r" | grep -v -e "^C:.*>" -e "^ *$" || true
 sleep 3
 state > "$build/demo-after.txt"
 echo
