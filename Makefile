@@ -1,6 +1,7 @@
 # Set-up, build, tests and the demo; every target installs what it needs first.
 BUILD ?= build
 JOBS ?= 2
+FAMILY ?= winxp
 
 .PHONY: all setup configure build test demo bench clean
 
@@ -20,7 +21,7 @@ test: build
 
 
 demo: build
-	@bash demo/demo.sh $(BUILD)
+	@bash demo/demo.sh $(BUILD) $(FAMILY)
 
 bench: build
 	@cmake --build $(BUILD) --target bench -- --no-print-directory
