@@ -18,22 +18,6 @@ namespace {
 
 using installtest::content;
 
-// A settings file of the given major version and product parts (bit 0 remote, bit 1 host).
-std::string settingsFile(unsigned short major, unsigned long components)
-{
-    std::string image(SettingsContainer::imageSize, '\0');
-    image[1] = 0x20;
-    std::memcpy(&image[4], "KoRa", 4);
-    std::memcpy(&image[68], "BlAn", 4);
-    std::memcpy(&image[104], "NaLb", 4);
-    std::memcpy(&image[8188], "IrOk", 4);
-    image[8] = static_cast<char>(major & 0xFF);
-    image[9] = static_cast<char>(major >> 8);
-    for (int i = 0; i < 4; ++i) image[20 + i] = static_cast<char>((components >> (8 * i)) & 0xFF);
-    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
-    return image;
-}
-
 // The files of a folder as "name:content" lines, without the manifest.
 std::string files(const std::string& folder)
 {
@@ -165,7 +149,7 @@ TEST_F(Sections, FileInUseIsStagedBesideItsMacroFolder)
 
 TEST_F(Sections, FiveSectionsInTheirOrder)
 {
-    inProduct("vindale.bin", settingsFile(10, 3));  // FULL
+    inProduct("vindale.bin", kit::settingsFile(10, 0, 0, 3));  // FULL
     inProduct("cvdadmn.dll", "admin component");
     for (const char* name : {"common.dll", "admin.dll", "manage.dll"}) inProduct(name, "old");
     for (const char* name : {"common.dll", "fresh.dll", "order.dll", "full.dll", "late.dll", "host.dll",
@@ -255,7 +239,7 @@ TEST_F(Sections, SettingsFileIsStagedAndStampedAndTheRevisionStored)
     EXPECT_FALSE(kit::fileExists(product + ".tmp\\vindale.bin"));
     EXPECT_FALSE(kit::valueExists(HKEY_LOCAL_MACHINE, versionKey, "Revision"));
 
-    inProduct("vindale.bin", settingsFile(10, 3));
+    inProduct("vindale.bin", kit::settingsFile(10, 0, 0, 3));
     installUpdateFiles(session);
     SettingsContainer staged;
     ASSERT_EQ(staged.load((product + ".tmp\\vindale.bin").c_str()), 1);
@@ -264,7 +248,7 @@ TEST_F(Sections, SettingsFileIsStagedAndStampedAndTheRevisionStored)
     EXPECT_TRUE(kit::readDword(HKEY_LOCAL_MACHINE, versionKey, "Revision", revision));
     EXPECT_EQ(revision, 77u);
     // The installed one is replaced only at the next start.
-    EXPECT_EQ(content(product + "\\vindale.bin"), settingsFile(10, 3));
+    EXPECT_EQ(content(product + "\\vindale.bin"), kit::settingsFile(10, 0, 0, 3));
     kit::removeTree(product + ".tmp");
 }
 

@@ -343,16 +343,9 @@ void Scenario::execute(const ScenarioLine& line)
         SetEnvironmentVariableA(w[1].c_str(), w[2].c_str());
     } else if (op == "settings" && need(6)) {
         // settings PATH MAJOR MINOR OPTIONWORD COMPONENTWORD: a genuine settings file.
-        SettingsContainer settings;
-        settings.setVersionMajor(static_cast<unsigned short>(std::strtoul(w[2].c_str(), nullptr, 0)));
-        settings.setVersionMinor(static_cast<unsigned short>(std::strtoul(w[3].c_str(), nullptr, 0)));
-        std::string image(reinterpret_cast<const char*>(settings.image()), SettingsContainer::imageSize);
-        const unsigned long words[] = {std::strtoul(w[4].c_str(), nullptr, 0), std::strtoul(w[5].c_str(), nullptr, 0)};
-        for (int k = 0; k < 2; ++k)
-            for (int i = 0; i < 4; ++i) image[16 + 4 * k + i] = static_cast<char>((words[k] >> (8 * i)) & 0xFF);
-        const char* marks[][2] = {{"4", "KoRa"}, {"68", "BlAn"}, {"104", "NaLb"}, {"8188", "IrOk"}};
-        for (auto& m : marks) image.replace(std::atoi(m[0]), 4, m[1]);
-        SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
+        auto number = [&](size_t i) { return std::strtoul(w[i].c_str(), nullptr, 0); };
+        const std::string image = settingsFile(static_cast<unsigned short>(number(2)),
+                                               static_cast<unsigned short>(number(3)), number(4), number(5));
         EXPECT_TRUE(writeFile(w[1], image)) << w[1];
     } else if (op == "expect-settings" && need(4)) {
         // expect-settings PATH MAJOR MINOR: a genuine file of 8192 bytes with that version.

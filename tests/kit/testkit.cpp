@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+
+#include "product/settings_container.h"
 
 namespace kit {
 
@@ -285,6 +288,27 @@ bool restartMachine(DWORD timeoutMs)
 {
     RunResult r = runProgram("wineboot.exe -r", "", {}, timeoutMs);
     return r.started && r.finished;
+}
+
+std::string settingsFile(unsigned short major, unsigned short minor, unsigned long options,
+                         unsigned long components)
+{
+    std::string image(SettingsContainer::imageSize, '\0');
+    auto put = [&](size_t offset, unsigned long value, int bytes) {
+        for (int i = 0; i < bytes; ++i) image[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(0, 8192, 2);
+    put(8, major, 2);
+    put(10, minor, 2);
+    put(16, options, 4);
+    put(20, components, 4);
+    put(72, 8, 2);
+    std::memcpy(&image[4], "KoRa", 4);
+    std::memcpy(&image[68], "BlAn", 4);
+    std::memcpy(&image[104], "NaLb", 4);
+    std::memcpy(&image[8188], "IrOk", 4);
+    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
+    return image;
 }
 
 ProductFixture::ProductFixture(const std::string& dir, bool installed) : installDir(dir)

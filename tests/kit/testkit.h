@@ -98,6 +98,11 @@ RunResult runProgram(const std::string& commandLine, const std::string& director
 // RunOnce entries (those run to their end).
 bool restartMachine(DWORD timeoutMs = 120000);
 
+// A genuine product settings file (scrambled, with its markers) of that
+// version, option word and component word (bit 0 remote part, bit 1 host part).
+std::string settingsFile(unsigned short major, unsigned short minor, unsigned long options,
+                         unsigned long components);
+
 // The product as the update program finds it installed.
 struct ProductFixture {
     std::string installDir;

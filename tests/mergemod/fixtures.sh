@@ -8,8 +8,8 @@ mkdir -p "$2"
 bin=$(cd "$1" && pwd) out=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/msmkit.sh"
-rm -rf "$out" && mkdir -p "$out/modules" "$out/content" "$out/newfiles" "$out/work"
-cd "$out/work"
+rm -rf "$out" && mkdir -p "$out/modules" "$out/content" "$out/newfiles" "$out/scratch"
+cd "$out/scratch"
 
 c=$out/content
 make_content "$c/alpha.dll" 3000
@@ -45,9 +45,9 @@ sed 's/\t4$/\t5/' File.idt > Gap.idt
 build_module "$m/GAP.MSM" "$c" Gap.idt Registry.idt
 # A File row whose file the cabinet lacks.
 { cat File.idt; printf 'extra.dll\tCore\textra.dll\t10\t\t0\t512\t5\n'; } > Extra.idt
-build_module "$m/MISSING.MSM" "$c" Extra.idt Registry.idt "$(cd "$c" && gcab -c -z "$out/work/four.cab" LongFile.dll beta.exe alpha.dll readme.txt && echo "$out/work/four.cab")"
+build_module "$m/MISSING.MSM" "$c" Extra.idt Registry.idt "$(cd "$c" && gcab -c -z "$out/scratch/four.cab" LongFile.dll beta.exe alpha.dll readme.txt && echo "$out/scratch/four.cab")"
 # No File table; no Registry table.
-(cd "$c" && gcab -c -z "$out/work/plain.cab" LongFile.dll beta.exe alpha.dll readme.txt)
+(cd "$c" && gcab -c -z "$out/scratch/plain.cab" LongFile.dll beta.exe alpha.dll readme.txt)
 { registry_idt_header; tail -n +4 Registry.idt; } > RegOnly.idt
 rm -f "$m/NOFILE.MSM"; msibuild "$m/NOFILE.MSM" -i RegOnly.idt -a MergeModule.CABinet plain.cab
 build_module "$m/NOREG.MSM" "$c" File.idt
@@ -59,7 +59,7 @@ build_module "$m/NOTCAB.MSM" "$c" File.idt Registry.idt text.bin
 # Damage in the last of several data blocks: the first files extract, the last does not.
 mkdir -p large
 for name in LongFile.dll beta.exe alpha.dll readme.txt; do head -c 40000 /dev/urandom > "large/$name"; done
-(cd large && gcab -c -z "$out/work/damaged.cab" LongFile.dll beta.exe alpha.dll readme.txt)
+(cd large && gcab -c -z "$out/scratch/damaged.cab" LongFile.dll beta.exe alpha.dll readme.txt)
 size=$(stat -c %s damaged.cab)
 printf '\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff' |
   dd of=damaged.cab bs=1 seek=$((size - 200)) conv=notrunc status=none
@@ -78,6 +78,6 @@ make_content "$out/newfiles/beta.exe" 999
 cp File.idt Registry.idt "$out/"
 
 # A module that takes long enough to patch to be interrupted on the way.
-big_module "$m/BIG.MSM" "$out/work/big" 300 "$out/bignew" 30
-rm -rf "$out/work"
+big_module "$m/BIG.MSM" "$out/scratch/big" 300 "$out/bignew" 30
+rm -rf "$out/scratch"
 echo "fixtures in $out: $(ls "$m" | wc -l) modules"

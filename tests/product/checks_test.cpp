@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "kit/testkit.h"
 #include "product/product_checks.h"
@@ -9,28 +8,6 @@
 #include "session/update_session.h"
 
 namespace {
-
-// A settings file as the product writes it.
-std::string settingsFile(unsigned short major, unsigned short minor, unsigned long options,
-                         unsigned long components)
-{
-    std::string image(SettingsContainer::imageSize, '\0');
-    image[1] = 0x20;
-    std::memcpy(&image[4], "KoRa", 4);
-    std::memcpy(&image[68], "BlAn", 4);
-    std::memcpy(&image[104], "NaLb", 4);
-    std::memcpy(&image[8188], "IrOk", 4);
-    image[8] = static_cast<char>(major & 0xFF);
-    image[9] = static_cast<char>(major >> 8);
-    image[10] = static_cast<char>(minor & 0xFF);
-    image[11] = static_cast<char>(minor >> 8);
-    for (int i = 0; i < 4; ++i) {
-        image[16 + i] = static_cast<char>((options >> (8 * i)) & 0xFF);
-        image[20 + i] = static_cast<char>((components >> (8 * i)) & 0xFF);
-    }
-    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
-    return image;
-}
 
 class Checks : public testing::Test {
 protected:
@@ -58,7 +35,7 @@ TEST_F(Checks, ProductTypeFromComponentsAndOption3)
         {1, 0, productRemote},        {0, 0xFFFFFFFF, productNone}, {0xFFFFFFFC, 0, productNone},
     };
     for (const Case& c : cases) {
-        settings(settingsFile(10, 5, c.options, c.components));
+        settings(kit::settingsFile(10, 5, c.options, c.components));
         unsigned long major = 0;
         EXPECT_EQ(readProductType(session, &major), c.type) << c.components << " " << c.options;
         EXPECT_EQ(major, 10u);
@@ -72,11 +49,11 @@ TEST_F(Checks, ProductTypeFromComponentsAndOption3)
 TEST_F(Checks, VersionGate)
 {
     EXPECT_EQ(checkProductVersion(session), 1);  // no manifest key, no settings: 0 = 0
-    settings(settingsFile(10, 0, 0, 3));
+    settings(kit::settingsFile(10, 0, 0, 3));
     EXPECT_EQ(checkProductVersion(session), 0);  // missing key is 0
     manifest("[TIDEWARDEN]\r\nVersion Major=10\r\n");
     EXPECT_EQ(checkProductVersion(session), 1);
-    settings(settingsFile(11, 0, 0, 3));
+    settings(kit::settingsFile(11, 0, 0, 3));
     EXPECT_EQ(checkProductVersion(session), 0);
 }
 
@@ -84,7 +61,7 @@ TEST_F(Checks, StampOfTheStagedCopy)
 {
     kit::TempDir staged{"staged"};
     const std::string path = staged / "vindale.bin";
-    const std::string original = settingsFile(10, 4, 0, 3);
+    const std::string original = kit::settingsFile(10, 4, 0, 3);
     struct Case {
         const char* manifest;
         unsigned short major, minor;
@@ -102,7 +79,7 @@ TEST_F(Checks, StampOfTheStagedCopy)
         EXPECT_EQ(s.versionMajor(), c.major) << c.manifest;
         std::string data;
         kit::readFile(path, data);
-        EXPECT_EQ(data, settingsFile(c.major, c.minor, 0, 3)) << c.manifest;
+        EXPECT_EQ(data, kit::settingsFile(c.major, c.minor, 0, 3)) << c.manifest;
     }
     // Nothing to set: the file stays byte for byte.
     kit::writeFile(path, original);

@@ -5,7 +5,6 @@
 
 #include "kit/testkit.h"
 #include "product/logon_restart.h"
-#include "product/settings_container.h"
 #include "product/version_record.h"
 #include "session/update_session.h"
 
@@ -14,21 +13,6 @@ namespace {
 const char* const winLogon = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CurrentVersion\\WinLogon";
 const char* const productSystem = "SOFTWARE\\Veltrane\\Corvindale\\CurrentVersion\\System";
 const char* const sessionManager = "System\\CurrentControlSet\\Control\\Session Manager";
-
-// A settings file with the given component bits (1 remote, 2 host).
-std::string settingsFile(unsigned long components)
-{
-    std::string image(SettingsContainer::imageSize, '\0');
-    image[1] = 0x20;
-    std::memcpy(&image[4], "KoRa", 4);
-    std::memcpy(&image[68], "BlAn", 4);
-    std::memcpy(&image[104], "NaLb", 4);
-    std::memcpy(&image[8188], "IrOk", 4);
-    image[8] = 10;
-    image[20] = static_cast<char>(components);
-    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
-    return image;
-}
 
 std::string systemFolder()
 {
@@ -92,7 +76,7 @@ protected:
         session.productDir = product.path();
         session.pathSeparator = "\\";
         session.osFamily = 5;
-        kit::writeFile(product / "vindale.bin", settingsFile(3));
+        kit::writeFile(product / "vindale.bin", kit::settingsFile(10, 0, 0, 3));
     }
     void TearDown() override
     {
@@ -180,7 +164,7 @@ TEST_F(Logon, OnlyWindowsXpAndNotARemoteOnlyProduct)
         EXPECT_EQ(removeLogonComponent(session), 0) << family;
     }
     session.osFamily = 5;
-    kit::writeFile(product / "vindale.bin", settingsFile(1));
+    kit::writeFile(product / "vindale.bin", kit::settingsFile(10, 0, 0, 1));
     EXPECT_EQ(removeLogonComponent(session), 0);
     EXPECT_EQ(logonValue(), "Vedede.dll");
     EXPECT_FALSE(queued());

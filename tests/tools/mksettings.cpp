@@ -25,19 +25,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc != 6) return 2;
-    std::string image(SettingsContainer::imageSize, '\0');
-    image[1] = 0x20;
-    image[72] = 8;
-    std::memcpy(&image[4], "KoRa", 4);
-    std::memcpy(&image[68], "BlAn", 4);
-    std::memcpy(&image[104], "NaLb", 4);
-    std::memcpy(&image[8188], "IrOk", 4);
-    const unsigned long values[] = {std::strtoul(argv[2], nullptr, 0), std::strtoul(argv[3], nullptr, 0),
-                                    std::strtoul(argv[4], nullptr, 0), std::strtoul(argv[5], nullptr, 0)};
-    const size_t offsets[] = {8, 10, 16, 20};
-    const int sizes[] = {2, 2, 4, 4};
-    for (int f = 0; f < 4; ++f)
-        for (int i = 0; i < sizes[f]; ++i) image[offsets[f] + i] = static_cast<char>((values[f] >> (8 * i)) & 0xFF);
-    SettingsContainer::scramble(reinterpret_cast<unsigned char*>(&image[0]));
+    auto number = [&](int i) { return std::strtoul(argv[i], nullptr, 0); };
+    const std::string image = kit::settingsFile(static_cast<unsigned short>(number(2)),
+                                                static_cast<unsigned short>(number(3)), number(4), number(5));
     return kit::writeFile(argv[1], image) ? 0 : 1;
 }
