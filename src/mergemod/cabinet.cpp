@@ -110,17 +110,21 @@ FNFCIGETOPENINFO(fciGetOpenInfo)
     win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return -1;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info)) return -1;
+    // Only the last-write time is needed: the full file information also asks
+    // for the volume's, which costs more than packing a small file.
+    FILETIME written;
+    if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return -1;
     FILETIME local;
-    FileTimeToLocalFileTime(&info.ftLastWriteTime, &local);
+    FileTimeToLocalFileTime(&written, &local);
     FileTimeToDosDateTime(&local, pdate, ptime);
     DWORD attributes = GetFileAttributesA(pszName);
     *pattribs = attributes == INVALID_FILE_ATTRIBUTES
                     ? 0
                     : static_cast<USHORT>(attributes & keptAttributes);
-    file.reset();
-    return _open(pszName, _O_RDONLY | _O_BINARY);
+    // FCI reads through the handle already open instead of a second open of the file.
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
+    if (fd != -1) file.release();
+    return fd;
 }
 
 FNFCIFILEPLACED(fciFilePlaced)
@@ -180,18 +184,25 @@ FNFDINOTIFY(fdiNotify)
         return fd;
     }
     case fdintCLOSE_FILE_INFO: {
-        _close(static_cast<int>(pfdin->hf));
+        // The time is set through the handle that wrote the data, before it is
+        // closed: opening the file once more costs as much as writing it.
+        const int fd = static_cast<int>(pfdin->hf);
+        HANDLE written = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+        FILETIME local;
+        FILETIME system;
+        if (written != INVALID_HANDLE_VALUE &&
+            DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
+            LocalFileTimeToFileTime(&local, &system))
+            SetFileTime(written, &system, nullptr, &system);
+        _close(fd);
+        // Writing attributes opens the file again: skipped when it has them
+        // already, as a new file usually has (the archive bit alone).
         std::string target = context->targetDir + "\\" + pfdin->psz1;
-        win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            FILETIME local;
-            FILETIME system;
-            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-                LocalFileTimeToFileTime(&local, &system))
-                SetFileTime(file.get(), &system, nullptr, &system);
-            SetFileAttributesA(target.c_str(), (pfdin->attribs & 0xFF) & keptAttributes);
-        }
+        const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
+        const DWORD current = GetFileAttributesA(target.c_str());
+        if (current != INVALID_FILE_ATTRIBUTES &&
+            current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL))
+            SetFileAttributesA(target.c_str(), wanted);
         return TRUE;
     }
     default:
