@@ -1,19 +1,68 @@
 // Patches one module from a module list, the way the cleanup run does, and
-// prints the time it took in milliseconds.
-//   mergemod_bench MODULEDIR NEWFILESDIR MODULE
+// prints the time it took in milliseconds; with "steps", the same work step by
+// step, with the time of each.
+//   mergemod_bench MODULEDIR NEWFILESDIR MODULE [steps]
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "mergemod/merge_module_job.h"
 #include "mergemod/merge_module_patching.h"
 #include "session/update_session.h"
 
+namespace {
+
+class Clock {
+public:
+    Clock()
+    {
+        QueryPerformanceFrequency(&frequency_);
+        QueryPerformanceCounter(&last_);
+    }
+    // Milliseconds since the previous lap.
+    double lap()
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        double ms = 1000.0 * (now.QuadPart - last_.QuadPart) / frequency_.QuadPart;
+        last_ = now;
+        return ms;
+    }
+
+private:
+    LARGE_INTEGER frequency_;
+    LARGE_INTEGER last_;
+};
+
+void patchStepByStep(UpdateSession& session, const std::string& module,
+                     const std::string& extractDir, const std::string& moduleList)
+{
+    Clock clock;
+    mergemod::MergeModuleJob job(module, session.mergeModulesDir, extractDir);
+    job.extractCabinetStream();
+    double stream = clock.lap();
+    job.unpackCabinet();
+    double unpack = clock.lap();
+    for (const std::string& name : mergemod::readProfileNames(moduleList, module.c_str()))
+        job.replaceModuleFile(session.newFilesDir, name);
+    double replace = clock.lap();
+    job.rebuildCabinet();
+    double rebuild = clock.lap();
+    job.storeCabinetStream();
+    double store = clock.lap();
+    std::printf("stream out %.0f, unpack %.0f, replace %.0f, rebuild %.0f, store %.0f\n", stream,
+                unpack, replace, rebuild, store);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: mergemod_bench MODULEDIR NEWFILESDIR MODULE\n");
+    bool steps = argc == 5 && std::strcmp(argv[4], "steps") == 0;
+    if (argc != 4 && !steps) {
+        std::fprintf(stderr, "usage: mergemod_bench MODULEDIR NEWFILESDIR MODULE [steps]\n");
         return 2;
     }
     UpdateSession session;
@@ -21,13 +70,15 @@ int main(int argc, char** argv)
     session.mergeModulesDir = argv[1];
     session.newFilesDir = argv[2];
     std::string extractDir = session.mergeModulesDir + "\\Extracted";
+    std::string moduleList = session.newFilesDir + "\\msm.ini";
     CreateDirectoryA(extractDir.c_str(), nullptr);
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    patchMergeModule(session, argv[3], extractDir, session.newFilesDir + "\\msm.ini");
-    QueryPerformanceCounter(&end);
+    if (steps) {
+        patchStepByStep(session, argv[3], extractDir, moduleList);
+    } else {
+        Clock clock;
+        patchMergeModule(session, argv[3], extractDir, moduleList);
+        std::printf("%.0f\n", clock.lap());
+    }
     RemoveDirectoryA(extractDir.c_str());
-    std::printf("%.0f\n", 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
     return 0;
 }

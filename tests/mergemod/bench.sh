@@ -30,6 +30,12 @@ patch_ms() {  # COUNT REPLACE -> median of three runs, in ms
   printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
 }
 
+steps_of() {  # COUNT -> one more patch, the time of each step
+  local count=$1
+  cp "$work/MOD$count.orig" "$WINEPREFIX/drive_c/m$count/MOD.MSM"
+  wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM steps | tr -d '\r'
+}
+
 baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msibuild -a, in ms
   local count=$1 runs=() i t0 t1
   for i in 1 2 3; do
@@ -45,9 +51,11 @@ baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msib
 
 small=$(patch_ms 200 10)
 large=$(patch_ms 2000 100)
+steps=$(steps_of 2000)
 base=$(baseline_ms 2000)
 echo "merge-module patch, 200 files (replace 10):   ${small} ms"
 echo "merge-module patch, 2000 files (replace 100): ${large} ms"
+echo "  one 2000-file patch by step (ms): ${steps}"
 echo "gcab -c -z + msibuild -a, 2000 files:         ${base} ms"
 awk -v l="$large" -v b="$base" -v s="$small" 'BEGIN {
   printf "ratio to baseline: %.2f (goal <= 2.0)\n", l / (b > 0 ? b : 1)
