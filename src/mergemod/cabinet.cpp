@@ -184,25 +184,25 @@ FNFDINOTIFY(fdiNotify)
         return fd;
     }
     case fdintCLOSE_FILE_INFO: {
-        // The time is set through the handle that wrote the data, before it is
-        // closed: opening the file once more costs as much as writing it.
-        const int fd = static_cast<int>(pfdin->hf);
-        HANDLE written = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-        FILETIME local;
-        FILETIME system;
-        if (written != INVALID_HANDLE_VALUE &&
-            DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-            LocalFileTimeToFileTime(&local, &system))
-            SetFileTime(written, &system, nullptr, &system);
-        _close(fd);
-        // Writing attributes opens the file again: skipped when it has them
-        // already, as a new file usually has (the archive bit alone).
+        _close(static_cast<int>(pfdin->hf));
+        // The time is set on a fresh handle after the writing one is closed:
+        // Windows 9x may stamp a written file anew when it is closed.
         std::string target = context->targetDir + "\\" + pfdin->psz1;
-        const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
-        const DWORD current = GetFileAttributesA(target.c_str());
-        if (current != INVALID_FILE_ATTRIBUTES &&
-            current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL))
-            SetFileAttributesA(target.c_str(), wanted);
+        win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            FILETIME local;
+            FILETIME system;
+            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
+                LocalFileTimeToFileTime(&local, &system))
+                SetFileTime(file.get(), &system, nullptr, &system);
+            file.reset();
+            // Writing attributes opens the file again: skipped when it has them
+            // already, as a new file usually has (the archive bit alone).
+            const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
+            const DWORD current = GetFileAttributesA(target.c_str());
+            if (current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) SetFileAttributesA(target.c_str(), wanted);
+        }
         return TRUE;
     }
     default:

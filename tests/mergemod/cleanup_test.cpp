@@ -42,10 +42,11 @@ protected:
         kit::writeFile(kit::joinPath(newFiles, "trevix.ini"), "[TIDEWARDEN]\r\n" + revisionLine);
     }
     // The cleanup run deletes its own program file through a batch that
-    // outlives it: each run starts from a fresh copy, once the last batch is done.
+    // outlives it at idle priority: each run starts from a fresh copy, once the
+    // last batch is done (slow on a loaded machine).
     kit::RunResult cleanupRun(DWORD timeoutMs)
     {
-        for (DWORD waited = 0; kit::fileExists(program / "DelUS.bat") && waited < 20000; waited += 50)
+        for (DWORD waited = 0; kit::fileExists(program / "DelUS.bat") && waited < 60000; waited += 50)
             Sleep(50);
         EXPECT_FALSE(kit::fileExists(program / "DelUS.bat")) << "the last self-removal did not end";
         EXPECT_TRUE(kit::copyFile(kit::joinPath(kit::binDir(), "trevix.exe"), program / "trevix.exe"));
