@@ -65,6 +65,31 @@ bool fetchStream(MSIHANDLE view, const std::string& name, MsiHandle& record)
     return false;
 }
 
+// Reads the named stream of a module in chunks of up to chunkSize bytes and
+// hands each to take (which answers false to stop); the copy ends after the
+// first short read. 1 when the whole stream went through.
+template <typename Take>
+int readStreamChunks(const std::string& modulePath, const std::string& streamName, DWORD chunkSize,
+                     Take take)
+{
+    const MsiApi& api = msiApi();
+    MsiCloseAll closeAll;
+    MsiHandle database;
+    if (!openModule(modulePath, MSIDBOPEN_READONLY, database)) return 0;
+    MsiView view;
+    if (!openView(database.get(), "SELECT `Name`, `Data` FROM _Streams", view)) return 0;
+    // By its name: a module may hold other streams before the cabinet.
+    MsiHandle record;
+    if (!fetchStream(view.get(), streamName, record)) return 0;
+    std::string chunk(chunkSize, '\0');
+    for (;;) {
+        DWORD count = chunkSize;
+        if (api.readStream(record.get(), 2, &chunk[0], &count) != ERROR_SUCCESS) return 0;
+        if (!take(chunk.data(), count)) return 0;
+        if (count < chunkSize) return 1;
+    }
+}
+
 bool readWholeFile(const std::string& path, std::string& data)
 {
     win::File file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -110,26 +135,12 @@ int MergeModuleJob::extractCabinetStream()
     win::File out(CreateFileA(cabinetPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return 0;
-    const MsiApi& api = msiApi();
-    MsiCloseAll closeAll;
-    MsiHandle database;
-    if (!openModule(modulePath_, MSIDBOPEN_READONLY, database)) return 0;
-    MsiView view;
-    if (!openView(database.get(), "SELECT `Name`, `Data` FROM _Streams", view)) return 0;
-    // The cabinet by its name: a module may hold other streams before it.
-    MsiHandle record;
-    if (!fetchStream(view.get(), cabinetName, record)) return 0;
-    char chunk[streamChunk];
-    for (;;) {
-        DWORD count = streamChunk;
-        if (api.readStream(record.get(), 2, chunk, &count) != ERROR_SUCCESS) return 0;
+    auto write = [&](const char* chunk, DWORD count) {
         DWORD written = 0;
-        if (count > 0 && (!WriteFile(out.get(), chunk, count, &written, nullptr) || written != count))
-            return 0;
-        if (count < streamChunk) break;
-    }
-    streamCopied_ = true;
-    return 1;
+        return count == 0 || (WriteFile(out.get(), chunk, count, &written, nullptr) && written == count);
+    };
+    streamCopied_ = readStreamChunks(modulePath_, cabinetName, streamChunk, write) == 1;
+    return streamCopied_ ? 1 : 0;
 }
 
 int MergeModuleJob::unpackCabinet()
@@ -396,21 +407,10 @@ int readModuleStream(const std::string& modulePath, const std::string& streamNam
                      std::string& data)
 {
     data.clear();
-    const MsiApi& api = msiApi();
-    MsiCloseAll closeAll;
-    MsiHandle database;
-    if (!openModule(modulePath, MSIDBOPEN_READONLY, database)) return 0;
-    MsiView view;
-    if (!openView(database.get(), "SELECT `Name`, `Data` FROM _Streams", view)) return 0;
-    MsiHandle record;
-    if (!fetchStream(view.get(), streamName, record)) return 0;
-    char chunk[65536];
-    for (;;) {
-        DWORD count = sizeof chunk;
-        if (api.readStream(record.get(), 2, chunk, &count) != ERROR_SUCCESS) return 0;
+    return readStreamChunks(modulePath, streamName, 65536, [&](const char* chunk, DWORD count) {
         data.append(chunk, count);
-        if (count < sizeof chunk) return 1;
-    }
+        return true;
+    });
 }
 
 int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,
