@@ -79,7 +79,10 @@ state() {
   done
   echo "-- waiting for the next start"
   wine "$bin/pending.exe" | tr -d '\r' 
-  [ -f "$c/windows/wininit.ini" ] && sed 's/^/    /' "$c/windows/wininit.ini" | tr -d '\r'
+  # The rename list of the 9x family, whatever the case of its name.
+  for f in "$c"/windows/*; do
+    [ "$(basename "${f,,}")" = wininit.ini ] && { echo "    $(basename "$f"):"; sed 's/^/      /' "$f" | tr -d '\r'; }
+  done
   echo "-- merge module CVDCOREMAIN.MSM"
   msiinfo export "$modules/CVDCOREMAIN.MSM" File | tail -n +4 | cut -f1,3,4,5,8 | tr -d '\r' | sed 's/^/    /'
   msiinfo export "$modules/CVDCOREMAIN.MSM" Registry | tail -n +4 | cut -f4,5 | tr -d '\r' | sed 's/^/    /'
