@@ -1,30 +1,20 @@
 # Set-up, build, tests and the demo; every target installs what it needs first.
-BUILD ?= build
+#   ARCH=i686|x86_64   which build (default: build i686; test, demo and bench
+#                      pick what this machine can run, see scripts/make.sh)
 JOBS ?= 2
 FAMILY ?= winxp
+ARCH ?=
+export JOBS FAMILY ARCH
 
-.PHONY: all setup configure build test demo bench clean
+.PHONY: all setup build test demo bench fuzz clean
 
 all: build
 
 setup:
 	@bash scripts/setup.sh
 
-configure: setup
-	@cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-
-build: configure
-	@cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
-
-test: build
-	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
-
-
-demo: build
-	@bash demo/demo.sh $(BUILD) $(FAMILY)
-
-bench: build
-	@cmake --build $(BUILD) --target bench -- --no-print-directory
+build test demo bench fuzz: setup
+	@bash scripts/make.sh $@
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf build build-x86_64

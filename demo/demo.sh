@@ -9,10 +9,11 @@ family=${2:-winxp}
 here=$(cd "$(dirname "$0")" && pwd)
 kit=$here/../tests/kit
 bin=$build/bin
-export WINEARCH=win32 WINEDEBUG=-all
+source "$here/../scripts/wine-env.sh"
+wine_use "$build"
 export WINEPREFIX=$build/wine/demo
 
-echo "== Preparing a demo machine ($family) in build/wine/demo"
+echo "== Preparing a demo machine ($family) in $(basename "$build")/wine/demo"
 WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 bash "$kit/prefix.sh" clone "$build" "$WINEPREFIX"

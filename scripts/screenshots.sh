@@ -5,7 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
-export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$build/wine/own/screenshots
+source "$here/scripts/wine-env.sh"
+wine_use "$build"
+export WINEPREFIX=$build/wine/own/screenshots
 WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$build/wine/own"

@@ -18,7 +18,7 @@ ProgressWindow::ProgressWindow() = default;
 // the dialog thread still uses the program's resources.
 ProgressWindow::~ProgressWindow()
 {
-    InterlockedExchange(&closing_, 1);
+    closing_ = true;
     close();
     if (threadHandle) WaitForSingleObject(threadHandle.get(), started_ ? INFINITE : lateDialogLimitMs);
 }
@@ -66,7 +66,7 @@ void ProgressWindow::step()
 
 HWND ProgressWindow::ownerWindow() const
 {
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(window_));
+    return window_;
 }
 
 DWORD WINAPI ProgressWindow::threadMain(void* self)
@@ -81,13 +81,13 @@ INT_PTR CALLBACK ProgressWindow::dialogProc(HWND window, UINT message, WPARAM wP
     switch (message) {
     case WM_INITDIALOG: {
         auto* self = reinterpret_cast<ProgressWindow*>(lParam);
-        SetWindowLongA(window, DWL_USER, static_cast<LONG>(lParam));
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
         SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
                             MAKELPARAM(0, LOWORD(static_cast<DWORD>(self->fileCount))));
         SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
         // Publish first, then look at the closing flag: the destructor does the
         // opposite, so one of the two always sees the other.
-        InterlockedExchange(&self->window_, static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+        self->window_ = window;
         if (self->closing_) PostMessageA(window, WM_CLOSE, 0, 0);
         SetEvent(self->startEvent.get());
         return TRUE;
@@ -95,15 +95,15 @@ INT_PTR CALLBACK ProgressWindow::dialogProc(HWND window, UINT message, WPARAM wP
     case WM_COMMAND:
         // Escape and the close request both arrive as cancel.
         if (LOWORD(wParam) == IDCANCEL) {
-            auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongA(window, DWL_USER));
-            if (self) InterlockedExchange(&self->window_, 0);
+            auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(window, DWLP_USER));
+            if (self) self->window_ = nullptr;
             EndDialog(window, IDCANCEL);
             return TRUE;
         }
         return FALSE;
     case WM_DESTROY: {
-        auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongA(window, DWL_USER));
-        if (self) InterlockedExchange(&self->window_, 0);
+        auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(window, DWLP_USER));
+        if (self) self->window_ = nullptr;
         return FALSE;
     }
     }

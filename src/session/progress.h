@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+
 #include "win/unique.h"
 
 // The progress display of a status run: a modal dialog on a thread of its own.
@@ -32,9 +34,9 @@ private:
 
     // The live dialog's window, published by the progress thread and cleared
     // there before the dialog ends; 0 when there is none.
-    volatile LONG window_ = 0;
+    std::atomic<HWND> window_{nullptr};
     // Set by the destructor: a dialog that appears late ends itself at once.
-    volatile LONG closing_ = 0;
+    std::atomic<bool> closing_{false};
     win::Handle threadHandle;
     win::Handle startEvent;
     int fileCount = 0;

@@ -10,7 +10,8 @@ cmd=$1
 build=$(cd "$2" && pwd)
 root=$build/wine
 template=$root/template
-export WINEARCH=win32 WINEDEBUG=-all
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_use "$build"
 
 make_template() {
   [ -f "$template/.ready" ] && return 0

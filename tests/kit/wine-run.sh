@@ -6,7 +6,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd); shift
 root=$build/wine
-export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_use "$build"
 export TREVIX_BUILD_BIN_UNIX=$build/bin
 
 if [ -n "${TREVIX_OWN_PREFIX:-}" ]; then

@@ -8,7 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/msmkit.sh"
 work=$build/mergemod/bench
 rm -rf "$work" && mkdir -p "$work"
-export WINEARCH=win32 WINEDEBUG=-all
+source "$here/../../scripts/wine-env.sh"
+wine_use "$build"
 bash "$here/../kit/prefix.sh" template "$build"
 export WINEPREFIX=$work/prefix
 bash "$here/../kit/prefix.sh" clone "$build" "$WINEPREFIX"

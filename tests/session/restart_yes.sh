@@ -9,7 +9,9 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 family=$2
-export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$build/wine/own/restart_yes.$family
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_use "$build"
+export WINEPREFIX=$build/wine/own/restart_yes.$family
 WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 mkdir -p "$build/wine/own"

@@ -1,7 +1,7 @@
 # A library whose import names a library that no system has.
 set(ABSENT_IMPORTS ${CMAKE_CURRENT_BINARY_DIR}/libtrevix-absent.a)
 add_custom_command(OUTPUT ${ABSENT_IMPORTS}
-  COMMAND i686-w64-mingw32-dlltool -d ${CMAKE_CURRENT_SOURCE_DIR}/win/absent.def -l ${ABSENT_IMPORTS}
+  COMMAND ${CMAKE_DLLTOOL} -d ${CMAKE_CURRENT_SOURCE_DIR}/win/absent.def -l ${ABSENT_IMPORTS}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win/absent.def)
 add_custom_target(absent_imports DEPENDS ${ABSENT_IMPORTS})
 add_library(broken SHARED win/broken.c)

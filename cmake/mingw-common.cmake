@@ -1,11 +1,11 @@
-# 32-bit Windows programs built with MinGW-w64; see mingw-cxx for the two
-# thread models.
+# Shared by both architectures' toolchain files, which set TOOLCHAIN_PREFIX.
+# The C++ compiler is a wrapper named after the target (see mingw-cxx).
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(TOOLCHAIN_PREFIX i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${CMAKE_CURRENT_LIST_DIR}/mingw-cxx)
+set(CMAKE_CXX_COMPILER ${CMAKE_CURRENT_LIST_DIR}/${TOOLCHAIN_PREFIX}-cxx)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
+set(CMAKE_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool)
+set(CMAKE_OBJDUMP ${TOOLCHAIN_PREFIX}-objdump)
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -1,0 +1,50 @@
+# Sourced by every script that runs a build's Windows programs under Wine.
+#   wine_loader ARCH     the path of that architecture's Wine loader, if installed
+#   wine_runs ARCH       whether that loader starts on this machine
+#   wine_use BUILD       exports the Wine of the build tree's architecture
+# The i686 build runs on 32-bit Wine in a win32 prefix. The x86_64 build runs
+# on 64-bit Wine in a win64 prefix; Debian does not put that loader on PATH,
+# so small scripts in the build tree named wine, wine-stable and wineboot
+# start it and come first on PATH, and every script stays as it is.
+
+wine_loader() {
+  local package name path
+  case $1 in
+    i686) package=wine32; name=wine ;;
+    x86_64) package=wine64; name=wine64 ;;
+    *) return 1 ;;
+  esac
+  path=$(dpkg -L "$package" 2>/dev/null | grep -m1 "/$name\$" || true)
+  [ -n "$path" ] || path=$(command -v "$name" 2>/dev/null || true)
+  [ -n "$path" ] || [ ! -x "/usr/lib/wine/$name" ] || path=/usr/lib/wine/$name
+  [ -n "$path" ] && echo "$path"
+}
+
+wine_runs() {
+  local loader
+  loader=$(wine_loader "$1") || return 1
+  "$loader" --version >/dev/null 2>&1
+}
+
+wine_use() {
+  local build arch loader shims
+  build=$(cd "$1" && pwd)
+  arch=$(cat "$build/arch" 2>/dev/null || echo i686)
+  export WINEDEBUG=${WINEDEBUG:--all}
+  if [ "$arch" != x86_64 ]; then
+    export WINEARCH=win32
+    return 0
+  fi
+  export WINEARCH=win64
+  loader=$(wine_loader x86_64) || { echo "64-bit Wine is not installed (package wine64)" >&2; return 1; }
+  export WINELOADER=$loader
+  shims=$build/wine/loader
+  if [ ! -x "$shims/wineboot" ] || ! grep -qF "$loader" "$shims/wine"; then
+    mkdir -p "$shims"
+    printf '#!/bin/sh\nexec "%s" "$@"\n' "$loader" > "$shims/wine"
+    cp "$shims/wine" "$shims/wine-stable"
+    printf '#!/bin/sh\nexec "%s" wineboot.exe "$@"\n' "$loader" > "$shims/wineboot"
+    chmod +x "$shims/wine" "$shims/wine-stable" "$shims/wineboot"
+  fi
+  case ":$PATH:" in *":$shims:"*) ;; *) export PATH=$shims:$PATH ;; esac
+}
