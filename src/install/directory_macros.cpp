@@ -2,32 +2,14 @@
 
 #include <windows.h>
 
+#include "res/resource.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
+#include "win/files.h"
+#include "win/text.h"
 
 namespace {
-
-const char* const sharedUsageKey = "SOFTWARE\\Veltrane\\SharedUsage";
-const char* const productSystemKey = "SOFTWARE\\Veltrane\\Corvindale\\CurrentVersion\\System";
-const char* const windowsVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
-
-int windowsFolder(std::string& out)
-{
-    char buffer[machineTextSize] = {};
-    UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return 0;
-    out.assign(buffer, length);
-    return 1;
-}
-
-int systemFolder(std::string& out)
-{
-    char buffer[machineTextSize] = {};
-    UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return 0;
-    out.assign(buffer, length);
-    return 1;
-}
 
 void stripTrailingBackslashes(std::string& text)
 {
@@ -44,35 +26,36 @@ bool isBareDrive(const std::string& folder)
 int applyRule(UpdateSession& session, const std::string& name, std::string& folder)
 {
     const std::string& sep = session.pathSeparator;
-    const std::string packager = session.productDir + sep + "Packager" + sep;
+    const std::string packager = session.productDir + sep + facts::packagerFolder + sep;
     std::string text;
     if (name == session.macroProgDir) {
         text = session.productDir;
     } else if (name == session.macroWinDir) {
-        if (!windowsFolder(text)) return 0;
+        text = win::windowsFolder();
     } else if (name == session.macroSysDir) {
-        if (!systemFolder(text)) return 0;
+        text = win::systemFolder();
     } else if (name == session.macroVelDir) {
-        if (!readMachineString(sharedUsageKey, "", text)) return 0;
+        if (!readMachineString(facts::sharedUsageKey, "", text)) return 0;
     } else if (name == session.macroTwDir) {
-        if (!readMachineString(sharedUsageKey, "Tidewarden", text)) return 0;
+        if (!readMachineString(facts::sharedUsageKey, facts::tidewardenValue, text)) return 0;
     } else if (name == session.macroDrvDir) {
-        if (!windowsFolder(text)) return 0;
+        text = win::windowsFolder();
+        if (text.empty()) return 0;
         text += sep + "System32" + sep + "Drivers";
     } else if (name == session.macroCmsDir) {
-        if (!readMachineString(productSystemKey, "CMSDir", text)) return 0;
+        if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), facts::cmsDirValue, text)) return 0;
     } else if (name == session.macroDataDir) {
-        if (!readMachineString(productSystemKey, "FilesDirectory", text)) return 0;
+        if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), facts::filesDirectoryValue, text)) return 0;
     } else if (name == session.macroVelShared) {
-        if (!readMachineString(windowsVersionKey, "CommonFilesDir", text)) return 0;
+        if (!readMachineString(facts::windowsVersionKey, facts::commonFilesValue, text)) return 0;
         if (text.empty() || text.back() != '\\') text += "\\";
         text += "Veltrane Shared";
     } else if (name == session.macroMergeModulesDir) {
         if (session.productDir.empty()) return 0;
-        text = packager + "Merge Modules";
+        text = packager + facts::mergeModulesFolder;
     } else if (name == session.macroMergeModulesEngDir) {
         if (session.productDir.empty()) return 0;
-        text = packager + "Merge Modules" + sep + "0000";
+        text = packager + facts::mergeModulesFolder + sep + "0000";
     } else if (name == session.macroPackagerResDir) {
         if (session.productDir.empty()) return 0;
         text = packager + "Resources" + sep + "0000";

@@ -4,40 +4,23 @@
 
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "install/directory_macros.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
+#include "win/files.h"
 #include "win/unique.h"
 
 namespace {
 
-const char* const longNameKey = "Software\\Veltrane\\Corvindale\\CurrentVersion\\UpdateLFNRename";
 const char* const addedHeader = "[Rename]\r\n";
 // Headers the system accepts, looked for in this order.
 const char* const knownHeaders[] = {"[Rename]\r\n", "[rename]\r\n", "[RENAME]\r\n"};
 
 void defaultPause(unsigned long milliseconds) { Sleep(milliseconds); }
 void defaultAlert(unsigned int type) { MessageBeep(type); }
-
-std::string shortPathOf(const std::string& path, DWORD size)
-{
-    std::string buffer(size, '\0');
-    DWORD length = GetShortPathNameA(path.c_str(), &buffer[0], size);
-    if (length == 0 || length >= size) return std::string();
-    buffer.resize(length);
-    return buffer;
-}
-
-std::string windowsFolder()
-{
-    char buffer[MAX_PATH] = {};
-    UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string text(buffer, length);
-    while (!text.empty() && text.back() == '\\') text.pop_back();
-    return text;
-}
 
 // A header counts only at the start of a line: elsewhere the system would
 // not see it as a section.
@@ -56,45 +39,45 @@ bool findHeader(std::string_view text, unsigned long& position)
 
 // Opens and maps WinInit.Ini with renameSpare bytes behind its text. Marks the
 // list open even when that fails, so that the run does not try again.
-int openRenameList(UpdateSession& session)
+int openRenameList(RenameListFile& list)
 {
-    session.renameOpen = true;
-    const std::string windows = windowsFolder();
+    list.open = true;
+    const std::string windows = win::windowsFolder();
     if (windows.empty()) return 0;
-    const std::string path = windows + "\\WinInit.Ini";
+    const std::string path = windows + "\\" + facts::renameListFile;
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    session.renameFile.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          OPEN_ALWAYS, flags, nullptr));
-    for (int attempt = 0; !session.renameFile && attempt < renameOpenRetries; ++attempt) {
+    for (int attempt = 0; !list.file && attempt < renameOpenRetries; ++attempt) {
         renameListWaits().pause(1000);
-        session.renameFile.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                              OPEN_ALWAYS, flags | FILE_FLAG_WRITE_THROUGH, nullptr));
     }
-    if (!session.renameFile) {
+    if (!list.file) {
         renameListWaits().alert(1);
         return 0;
     }
     DWORD high = 0;
-    const DWORD size = GetFileSize(session.renameFile.get(), &high);
+    const DWORD size = GetFileSize(list.file.get(), &high);
     if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
         size > 0xFFFFFFFFul - renameSpare) {
-        session.renameFile.reset();
+        list.file.reset();
         return 0;
     }
-    session.renameLength = size;
-    session.renameCapacity = size + renameSpare;
+    list.length = size;
+    list.capacity = size + renameSpare;
     // CreateFileMappingA fails with null, not INVALID_HANDLE_VALUE. The
     // mapping grows the file to its size.
-    session.renameMapping.reset(CreateFileMappingA(session.renameFile.get(), nullptr, PAGE_READWRITE, 0,
-                                                   session.renameCapacity, nullptr));
-    if (session.renameMapping)
-        session.renameView.reset(MapViewOfFile(session.renameMapping.get(), FILE_MAP_WRITE, 0, 0, 0));
-    if (!session.renameView) {
+    list.mapping.reset(
+        CreateFileMappingA(list.file.get(), nullptr, PAGE_READWRITE, 0, list.capacity, nullptr));
+    if (list.mapping)
+        list.view.reset(MapViewOfFile(list.mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!list.view) {
         // Leave the file as it was, not grown by the spare space.
-        session.renameMapping.reset();
-        SetFilePointer(session.renameFile.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);
-        SetEndOfFile(session.renameFile.get());
-        session.renameFile.reset();
+        list.mapping.reset();
+        SetFilePointer(list.file.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);
+        SetEndOfFile(list.file.get());
+        list.file.reset();
         return 0;
     }
     return 1;
@@ -117,56 +100,57 @@ int copyOneFile(const std::string& name, const std::string& sourceDir, const std
 
 void closeRenameList(UpdateSession& session)
 {
-    if (!session.renameFile) return;
-    session.renameView.reset();
-    session.renameMapping.reset();
-    SetFilePointer(session.renameFile.get(), static_cast<LONG>(session.renameLength), nullptr, FILE_BEGIN);
-    SetEndOfFile(session.renameFile.get());
-    session.renameFile.reset();
-    session.renameOpen = false;
+    RenameListFile& list = session.renameList;
+    if (!list.file) return;
+    list.view.reset();
+    list.mapping.reset();
+    SetFilePointer(list.file.get(), static_cast<LONG>(list.length), nullptr, FILE_BEGIN);
+    SetEndOfFile(list.file.get());
+    list.file.reset();
+    list.open = false;
 }
 
 int addRenameLine(UpdateSession& session, const std::string& source, const std::string* target)
 {
+    RenameListFile& list = session.renameList;
     const std::string line = (target ? *target : std::string("NUL")) + "=" + source + "\r\n";
     if (line.size() >= renameLineSize) return 0;
-    if (!session.renameOpen && !openRenameList(session)) return 0;
-    if (!session.renameView) return 0;
+    if (!list.open && !openRenameList(list)) return 0;
+    if (!list.view) return 0;
 
-    if (!session.renameSectionKnown) {
-        std::string_view text(static_cast<const char*>(session.renameView.get()), session.renameLength);
-        session.renameSectionKnown = findHeader(text, session.renameSection);
+    if (!list.sectionKnown) {
+        std::string_view text(static_cast<const char*>(list.view.get()), list.length);
+        list.sectionKnown = findHeader(text, list.section);
     }
     std::string header;
-    if (!session.renameSectionKnown) {
+    if (!list.sectionKnown) {
         // Text that does not end with a line break would swallow the header.
-        const char* text = static_cast<const char*>(session.renameView.get());
-        if (session.renameLength > 0 && text[session.renameLength - 1] != '\n') header = "\r\n";
+        const char* text = static_cast<const char*>(list.view.get());
+        if (list.length > 0 && text[list.length - 1] != '\n') header = "\r\n";
         header += addedHeader;
     }
-    if (session.renameCapacity - session.renameLength < header.size() + line.size()) {
+    if (list.capacity - list.length < header.size() + line.size()) {
         // Re-open with fresh spare space; the section position is an offset
         // and stays valid.
         closeRenameList(session);
-        if (!openRenameList(session)) return 0;
+        if (!openRenameList(list)) return 0;
     }
 
-    char* text = static_cast<char*>(session.renameView.get());
-    unsigned long insertion = session.renameLength;
-    if (!session.renameSectionKnown) {
-        std::memcpy(text + session.renameLength, header.data(), header.size());
-        session.renameLength += static_cast<unsigned long>(header.size());
-        session.renameSection = session.renameLength - static_cast<unsigned long>(std::strlen(addedHeader));
-        session.renameSectionKnown = true;
-        insertion = session.renameLength;
+    char* text = static_cast<char*>(list.view.get());
+    unsigned long insertion = list.length;
+    if (!list.sectionKnown) {
+        std::memcpy(text + list.length, header.data(), header.size());
+        list.length += static_cast<unsigned long>(header.size());
+        list.section = list.length - static_cast<unsigned long>(std::strlen(addedHeader));
+        list.sectionKnown = true;
+        insertion = list.length;
     } else {
-        const void* lineFeed = std::memchr(text + session.renameSection, '\n',
-                                           session.renameLength - session.renameSection);
+        const void* lineFeed = std::memchr(text + list.section, '\n', list.length - list.section);
         if (lineFeed) insertion = static_cast<unsigned long>(static_cast<const char*>(lineFeed) - text) + 1;
-        std::memmove(text + insertion + line.size(), text + insertion, session.renameLength - insertion);
+        std::memmove(text + insertion + line.size(), text + insertion, list.length - insertion);
     }
     std::memcpy(text + insertion, line.data(), line.size());
-    session.renameLength += static_cast<unsigned long>(line.size());
+    list.length += static_cast<unsigned long>(line.size());
     return 1;
 }
 
@@ -186,7 +170,7 @@ int scheduleReplace(UpdateSession& session, const std::string& source, const std
 int addLongNameRename(const std::string& shortPath, const std::string& longPath)
 {
     win::Key key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, longNameKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
         return 0;
     return RegSetValueExA(key.get(), shortPath.c_str(), 0, REG_SZ,
@@ -201,46 +185,43 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
     std::string staging, folder;
     if (!stagingDirFor(session, macro, staging) || !resolveMacro(session, macro, folder)) return 0;
     const std::string& sep = session.pathSeparator;
-    const std::string shortStaging = shortPathOf(staging, machineTextSize);
-    const std::string shortFolder = shortPathOf(folder, machineTextSize);
+    const std::string shortStaging = win::shortPath(staging);
+    const std::string shortFolder = win::shortPath(folder);
     const bool longNames = session.osFamily == osWinNt40 || session.osFamily == osWin2000 ||
                            session.osFamily == osWindowsXp;
 
-    WIN32_FIND_DATAA entry;
-    win::Find search(FindFirstFileA((staging + sep + "*.*").c_str(), &entry));
+    std::vector<WIN32_FIND_DATAA> entries;
     // Without the short folders there is no sound target: "\name" would land
     // at the root of the current drive.
-    if (search && !shortStaging.empty() && !shortFolder.empty()) {
-        do {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            const std::string name = entry.cFileName;
-            const std::string alternate = entry.cAlternateFileName;
-            std::string source, target, longTarget;
-            if (!longNames && !alternate.empty() && lstrcmpiA(alternate.c_str(), name.c_str()) != 0) {
-                source = shortStaging + sep + alternate;
-                longTarget = shortFolder + sep + name;
-                target = shortPathOf(longTarget, MAX_PATH);
-                // No installed file, no short name to schedule under.
-                if (target.empty()) continue;
-            } else {
-                source = shortStaging + sep + name;
-                target = shortFolder + sep + name;
-            }
-            WIN32_FIND_DATAA installed;
-            win::Find found(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
-            if (found && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
-                DeleteFileA(source.c_str());
-                continue;
-            }
-            if (!longTarget.empty()) addLongNameRename(target, longTarget);
-            if (session.osFamily == osWindows9x) {
-                CharToOemA(&source[0], &source[0]);
-                CharToOemA(&target[0], &target[0]);
-            }
-            scheduleReplace(session, source, &target);
-        } while (FindNextFileA(search.get(), &entry));
+    if (!shortStaging.empty() && !shortFolder.empty()) win::listFolder(staging, entries);
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string name = entry.cFileName;
+        const std::string alternate = entry.cAlternateFileName;
+        std::string source, target, longTarget;
+        if (!longNames && !alternate.empty() && lstrcmpiA(alternate.c_str(), name.c_str()) != 0) {
+            source = shortStaging + sep + alternate;
+            longTarget = shortFolder + sep + name;
+            target = win::shortPath(longTarget, MAX_PATH);
+            // No installed file, no short name to schedule under.
+            if (target.empty()) continue;
+        } else {
+            source = shortStaging + sep + name;
+            target = shortFolder + sep + name;
+        }
+        WIN32_FIND_DATAA installed;
+        win::Find found(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
+        if (found && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
+            DeleteFileA(source.c_str());
+            continue;
+        }
+        if (!longTarget.empty()) addLongNameRename(target, longTarget);
+        if (session.osFamily == osWindows9x) {
+            CharToOemA(&source[0], &source[0]);
+            CharToOemA(&target[0], &target[0]);
+        }
+        scheduleReplace(session, source, &target);
     }
-    search.reset();
     // The emptied staging folder goes at the next start too.
     if (longNames) scheduleReplace(session, staging, nullptr);
     return 1;
@@ -249,11 +230,7 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
 int finishStagedFiles(UpdateSession& session)
 {
     closeRenameList(session);
-    session.renameOpen = false;
-    session.renameSectionKnown = false;
-    session.renameSection = 0;
-    session.renameLength = 0;
-    session.renameCapacity = 0;
+    session.renameList = RenameListFile();
     for (const std::string& macro : macroNames(session)) scheduleStagedFiles(session, macro);
     closeRenameList(session);
     return 1;

@@ -11,14 +11,13 @@
 #include "product/registry_work.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
+#include "win/files.h"
 #include "win/process.h"
 #include "win/text.h"
-#include "win/unique.h"
 
 namespace {
-
-const char* const settingsFileName = "vindale.bin";
 
 std::string productKeyword(int productType)
 {
@@ -43,21 +42,6 @@ std::string systemKeyword(unsigned long osFamily)
     }
 }
 
-// Calls action with the name of every entry of folder but "." and "..".
-// false when the folder cannot be listed.
-template <typename Action>
-bool forEachEntry(const std::string& folder, Action action)
-{
-    WIN32_FIND_DATAA entry;
-    win::Find search(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
-    if (!search) return false;
-    do {
-        const std::string name = entry.cFileName;
-        if (name != "." && name != "..") action(name);
-    } while (FindNextFileA(search.get(), &entry));
-    return true;
-}
-
 } // namespace
 
 std::string productSectionName(int productType, unsigned long osFamily)
@@ -67,19 +51,19 @@ std::string productSectionName(int productType, unsigned long osFamily)
 
 int hasAdminComponent(UpdateSession& session)
 {
-    return fileExists(session.productDir + session.pathSeparator + "cvdadmn.dll");
+    return win::fileExists(session.productDir + session.pathSeparator + facts::adminComponentFile);
 }
 
 int hasManagerComponent(UpdateSession& session)
 {
-    return fileExists(session.productDir + session.pathSeparator + "cvdmgt.exe");
+    return win::fileExists(session.productDir + session.pathSeparator + facts::managerComponentFile);
 }
 
 int installUpdateFiles(UpdateSession& session)
 {
     const std::string& sep = session.pathSeparator;
-    runAndWait(session.programDir + sep + "kosetup.exe", "-s");
-    runAndWait(session.programDir + sep + "relinst.exe", "/Q Corvindale");
+    win::runAndWait(session.programDir + sep + "kosetup.exe", "-s");
+    win::runAndWait(session.programDir + sep + "relinst.exe", "/Q Corvindale");
 
     installSection(session, "COMMON", 0, 1);
     installSection(session, productSectionName(readProductType(session), session.osFamily), 0, 0);
@@ -91,7 +75,7 @@ int installUpdateFiles(UpdateSession& session)
     // to the root of the current drive.
     std::string staging;
     if (stagingDirFor(session, session.macroProgDir, staging) &&
-        copyOneFile(settingsFileName, session.productDir, staging)) {
+        copyOneFile(facts::settingsFile, session.productDir, staging)) {
         stampStagedVersion(session, staging);
         writeRevision(session);
     }
@@ -105,29 +89,16 @@ int createNewFilesDir(UpdateSession& session)
 
 int copyProgramDirToNewFiles(UpdateSession& session)
 {
-    // An empty folder text would list the root of the current drive.
-    if (session.programDir.empty() || session.newFilesDir.empty()) return 0;
-    return forEachEntry(session.programDir, [&](const std::string& name) {
-               copyOneFile(name, session.programDir, session.newFilesDir);
-           })
-               ? 1
-               : 0;
+    if (session.newFilesDir.empty()) return 0;
+    std::vector<WIN32_FIND_DATAA> entries;
+    if (!win::listFolder(session.programDir, entries)) return 0;
+    for (const WIN32_FIND_DATAA& entry : entries)
+        copyOneFile(entry.cFileName, session.programDir, session.newFilesDir);
+    return 1;
 }
 
 int deleteNewFilesDir(UpdateSession& session)
 {
-    const std::string folder = session.newFilesDir;
-    if (folder.empty()) return 0;
-    // Names first: the folder is not changed under a running search.
-    std::vector<std::string> names;
-    if (!forEachEntry(folder, [&](const std::string& name) { names.push_back(name); })) return 0;
-    for (const std::string& name : names) {
-        const std::string path = folder + session.pathSeparator + name;
-        if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) continue;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        DeleteFileA(path.c_str());
-    }
-    return RemoveDirectoryA(folder.c_str()) ? 1 : 0;
+    if (!win::emptyFolder(session.newFilesDir)) return 0;
+    return RemoveDirectoryA(session.newFilesDir.c_str()) ? 1 : 0;
 }

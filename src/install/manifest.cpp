@@ -9,6 +9,7 @@
 #include "install/file_replacement.h"
 #include "session/progress.h"
 #include "session/update_session.h"
+#include "win/files.h"
 
 namespace {
 
@@ -100,27 +101,6 @@ private:
     std::map<std::string, std::optional<std::string>> values_;
 };
 
-// "CON", "aux.txt", "LPT1 " and the like name devices in every folder:
-// copying from one could wait for input that never comes.
-bool isDeviceName(const std::string& name)
-{
-    std::string base = lowerAscii(name.substr(0, name.find('.')));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
-    for (const char* device : devices)
-        if (base == device) return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
-// Whether the installed file is there. An attribute query rather than a
-// search: a search per entry scans the folder each time, which shows in an
-// update of thousands of files.
-bool installedFileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 } // namespace
 
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section)
@@ -142,25 +122,6 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
     return keys;
 }
 
-bool isPlainFileName(const std::string& name)
-{
-    if (name.empty() || isDeviceName(name)) return false;
-    bool onlyDotsAndBlanks = true;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        // A trail byte of a double-byte character may look like a backslash.
-        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
-            ++i;
-            onlyDotsAndBlanks = false;
-            continue;
-        }
-        if (c == '\\' || c == '/' || c == ':') return false;
-        if (c != '.' && c != ' ') onlyDotsAndBlanks = false;
-    }
-    // Windows drops trailing dots and blanks: "..." would name the folder itself.
-    return !onlyDotsAndBlanks;
-}
-
 int installSection(UpdateSession& session, const std::string& section, int discardAll,
                    int replaceOnly)
 {
@@ -168,7 +129,7 @@ int installSection(UpdateSession& session, const std::string& section, int disca
     const std::string& sep = session.pathSeparator;
     const SectionValues values(session.manifestPath, section);
     for (const std::string& name : sectionKeys(session.manifestPath, section)) {
-        if (isPlainFileName(name)) {
+        if (win::isPlainFileName(name)) {
             const std::string value = values.value(name);
             const std::string updateCopy = session.programDir + sep + name;
             bool install = true;
@@ -178,13 +139,13 @@ int installSection(UpdateSession& session, const std::string& section, int disca
                 install = false;
             } else if (!stagingDirFor(session, value, staging)) {
                 // No macro: a new name for the update's copy, within its own folder.
-                if (isPlainFileName(value))
+                if (win::isPlainFileName(value))
                     MoveFileA(updateCopy.c_str(), (session.programDir + sep + value).c_str());
                 install = false;
             }
             std::string folder;
             if (install) resolveMacro(session, value, folder);
-            if (install && replaceOnly && !installedFileExists(folder + sep + name)) install = false;
+            if (install && replaceOnly && !win::fileExists(folder + sep + name)) install = false;
             if (install && !copyOneFile(name, session.programDir, folder))
                 copyOneFile(name, session.programDir, staging);
         }

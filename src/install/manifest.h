@@ -14,11 +14,6 @@ constexpr unsigned long manifestValueSize = 32;
 // The key names of section in file order, as far as the key list holds them.
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section);
 
-// True for a name that stays inside its folder: not empty, no folder part,
-// no drive, not "." or ".." (nor any name made only of dots and blanks), and
-// no device name such as "CON" or "LPT1.txt".
-bool isPlainFileName(const std::string& name);
-
 // Carries out one file section: each entry of programDir is deleted, renamed
 // within programDir, copied into its macro folder or, when that copy fails,
 // into the folder's staging folder. Entries whose key or new name is no plain

@@ -8,7 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include "mergemod/names.h"
+#include "win/files.h"
 
 namespace mergemod {
 
@@ -169,7 +169,7 @@ FNFDINOTIFY(fdiNotify)
     switch (fdint) {
     case fdintCOPY_FILE: {
         // Entry names come from the cabinet: only a bare name stays inside the folder.
-        if (!pfdin->psz1 || !isPlainName(pfdin->psz1)) return 0;
+        if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
         std::string target = context->targetDir + "\\" + pfdin->psz1;
         const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
         int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);

@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "mergemod/stream_store.h"
+
 namespace mergemod {
+
+class CabinetBuilder;
 
 class MergeModuleJob {
 public:
@@ -45,16 +48,9 @@ private:
         std::string key;
         std::string fileName;
     };
-    struct NewRow {
-        std::string key;
-        DWORD size;
-        std::string version;
-    };
 
     int findFileKey(const std::string& longFileName, std::string& key);
-    int addFilesInSequence(class CabinetBuilder& builder, std::vector<std::string>& keys);
-    int updateFileRows(unsigned long database);
-    int emptyExtractDir();
+    int addFilesInSequence(CabinetBuilder& builder, std::vector<std::string>& keys);
 
     std::string extractDir_;
     std::string moduleDir_;
@@ -66,24 +62,7 @@ private:
     bool rebuilt_ = false;
     bool fileRowsRead_ = false;
     std::vector<FileRow> fileRows_;
-    std::vector<NewRow> newRows_;
+    std::vector<FileRowUpdate> newRows_;
 };
-
-// The module's File rows as (File, FileName), in the order the view yields them.
-int readFileNames(const std::string& modulePath, std::vector<std::pair<std::string, std::string>>& rows);
-
-// The file's FileVersion text normalised for the File table; 0 and an empty
-// text when it has no version resource, translation or FileVersion, or when
-// the text does not fit 128 bytes.
-int readFileVersionText(const std::string& path, std::string& version);
-
-// Reads the named stream of a module whole. 0 when it is not there.
-int readModuleStream(const std::string& modulePath, const std::string& streamName,
-                     std::string& data);
-
-// Writes file's content as a module's stream through the module's structured
-// storage, in one transacted commit.
-int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,
-                              const std::string& sourcePath);
 
 } // namespace mergemod

@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include "mergemod/merge_module_job.h"
-#include "mergemod/names.h"
+#include "res/resource.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
-#include "win/process.h"
+#include "win/files.h"
+#include "win/text.h"
 
 namespace mergemod {
 
@@ -49,12 +51,12 @@ std::vector<std::string> readProfileNames(const std::string& path, const char* s
 int patchMergeModules(UpdateSession& session)
 {
     const std::string& separator = session.pathSeparator;
-    std::string extractDir = session.mergeModulesDir + separator + "Extracted";
+    std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
     CreateDirectoryA(extractDir.c_str(), nullptr);
-    std::string moduleList = session.newFilesDir + separator + "msm.ini";
+    std::string moduleList = session.newFilesDir + separator + facts::moduleListFile;
     for (const std::string& module : mergemod::readProfileNames(moduleList, nullptr)) {
         // Section names come from the package: only plain names of the modules' folder.
-        if (module.size() > mergemod::maxModuleNameLength || !mergemod::isPlainName(module))
+        if (module.size() > mergemod::maxModuleNameLength || !win::isPlainFileName(module))
             continue;
         patchMergeModule(session, module, extractDir, moduleList);
     }
@@ -78,20 +80,18 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
 int stampModuleRevision(UpdateSession& session)
 {
     const std::string& separator = session.pathSeparator;
-    std::string manifestCopy =
-        session.mergeModulesDir + separator + "NewFiles" + separator + "trevix.ini";
+    std::string manifestCopy = session.newFilesDir + separator + win::loadText(IDS_MANIFEST_NAME);
     // Without the update's manifest there is no revision to stamp: a repeated
     // cleanup run, after the new-files folder went, must not write "#0" over
     // the revision an earlier run stamped.
-    if (!fileExists(manifestCopy)) return 1;
-    UINT revision = GetPrivateProfileIntA("TIDEWARDEN", "Revision", 0, manifestCopy.c_str());
+    if (!win::fileExists(manifestCopy)) return 1;
+    UINT revision = GetPrivateProfileIntA(facts::numbersSection, facts::revisionKey, 0, manifestCopy.c_str());
     char value[16];
     wsprintfA(value, "#%d", static_cast<int>(revision));
-    std::string extractDir = session.mergeModulesDir + separator + "Extracted";
-    for (const char* module : {"CVDCOREMAIN.MSM", "CVDREMOTE.MSM"}) {
+    std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
+    for (const char* module : {facts::mainModuleFile, facts::remoteModuleFile}) {
         mergemod::MergeModuleJob job(module, session.mergeModulesDir, extractDir);
-        job.setRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Veltrane\\Corvindale\\CurrentVersion",
-                             "Revision", value);
+        job.setRegistryValue(HKEY_LOCAL_MACHINE, facts::productKey, facts::revisionValue, value);
     }
     return 1;
 }

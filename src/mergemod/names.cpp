@@ -4,18 +4,9 @@
 
 namespace mergemod {
 
-bool isPlainName(const std::string& name)
+bool sameName(const std::string& a, const std::string& b)
 {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
-            ++i;  // a trail byte may look like a backslash
-            continue;
-        }
-        if (c == '\\' || c == '/' || c == ':') return false;
-    }
-    return true;
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
 std::string longNameOf(const std::string& fileName)

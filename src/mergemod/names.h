@@ -7,10 +7,9 @@
 
 namespace mergemod {
 
-// A bare file name: not empty, not "." or "..", no folder separator or drive
-// (backslash, slash, colon), double-byte aware. Anything else could reach
-// outside the folder it is joined to.
-bool isPlainName(const std::string& name);
+// Names of files, keys and rows compare without regard to case, as the
+// system's own comparison (lstrcmpiA) does.
+bool sameName(const std::string& a, const std::string& b);
 
 // The long name of a File row's FileName: the text after the first "|", or
 // the whole text when there is none.

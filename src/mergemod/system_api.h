@@ -117,14 +117,4 @@ struct FdiTraits {
 };
 using FdiContext = win::Unique<FdiTraits>;
 
-// A COM interface pointer we hold one reference of.
-template <typename Interface>
-struct ComTraits {
-    using Handle = Interface*;
-    static Handle empty() noexcept { return nullptr; }
-    static void close(Handle h) noexcept { h->Release(); }
-};
-template <typename Interface>
-using ComPtr = win::Unique<ComTraits<Interface>>;
-
 } // namespace mergemod

@@ -3,31 +3,19 @@
 #include "product/product_checks.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/progress.h"
 #include "session/update_session.h"
-#include "win/process.h"
+#include "win/files.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 namespace {
 
-const char* const winLogonKey = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CurrentVersion\\WinLogon";
-const char* const productSystemKey = "SOFTWARE\\Veltrane\\Corvindale\\CurrentVersion\\System";
-const char* const logonValue = "GinaDLL";
-const char* const productLibrary = "Vedede.dll";
-
 std::string upperCase(std::string text)
 {
     if (!text.empty()) CharUpperA(&text[0]);
     return text;
-}
-
-std::string systemFolder()
-{
-    char buffer[logonTextSize + 1] = {};
-    UINT length = GetSystemDirectoryA(buffer, logonTextSize);
-    if (length == 0 || length >= logonTextSize) return std::string();
-    return std::string(buffer, length);
 }
 
 } // namespace
@@ -83,29 +71,30 @@ int removeLogonComponent(UpdateSession& session)
 {
     if (session.osFamily != osWindowsXp) return 0;
     if (readProductType(session) == productRemote) return 0;
-    const std::string sysDir = systemFolder();
+    const std::string sysDir = win::systemFolder();
+    const std::string productSystemKey = win::loadText(IDS_KEY_SYSTEM);
 
     std::string current;
-    readRegString(HKEY_LOCAL_MACHINE, winLogonKey, logonValue, current);
+    readRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, current);
     // Only our own library is ours to take out; another vendor's stays in place.
     if (upperCase(current).find("VEDEDE.DLL") != std::string::npos) {
         std::string recorded;
-        if (readRegString(HKEY_LOCAL_MACHINE, productSystemKey, logonValue, recorded)) {
+        if (readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded)) {
             std::string candidate = sysDir;
             appendPathPart(candidate, recorded);
-            if (fileExists(recorded) || (!sysDir.empty() && fileExists(candidate)))
-                writeRegString(HKEY_LOCAL_MACHINE, winLogonKey, logonValue, recorded);
+            if (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(candidate)))
+                writeRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded);
             else
-                deleteRegValue(HKEY_LOCAL_MACHINE, winLogonKey, logonValue);
+                deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
         } else {
-            deleteRegValue(HKEY_LOCAL_MACHINE, winLogonKey, logonValue);
+            deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
         }
     }
 
     // Without the system folder the bare name would be taken from the current folder.
     if (!sysDir.empty()) {
         std::string library = sysDir;
-        appendPathPart(library, productLibrary);
+        appendPathPart(library, facts::logonLibraryFile);
         MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return 1;

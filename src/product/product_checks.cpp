@@ -3,23 +3,21 @@
 #include <windows.h>
 
 #include "product/settings_container.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
 
 namespace {
 
-const char* const settingsFileName = "vindale.bin";
-const char* const manifestSection = "TIDEWARDEN";
-
 unsigned long manifestInt(UpdateSession& session, const char* key)
 {
-    return GetPrivateProfileIntA(manifestSection, key, 0, session.manifestPath.c_str());
+    return GetPrivateProfileIntA(facts::numbersSection, key, 0, session.manifestPath.c_str());
 }
 
 } // namespace
 
 int readProductType(UpdateSession& session, unsigned long* majorOut)
 {
-    const std::string path = session.productDir + session.pathSeparator + settingsFileName;
+    const std::string path = session.productDir + session.pathSeparator + facts::settingsFile;
     SettingsContainer settings;
     if (!settings.load(path.c_str())) return productNone;
     if (majorOut) *majorOut = settings.versionMajor();
@@ -33,7 +31,7 @@ int readProductType(UpdateSession& session, unsigned long* majorOut)
 
 int checkProductVersion(UpdateSession& session)
 {
-    const unsigned long required = manifestInt(session, "Version Major");
+    const unsigned long required = manifestInt(session, facts::versionMajorKey);
     unsigned long installed = 0;
     readProductType(session, &installed);
     return required == installed ? 1 : 0;
@@ -41,9 +39,9 @@ int checkProductVersion(UpdateSession& session)
 
 int stampStagedVersion(UpdateSession& session, const std::string& folder)
 {
-    const std::string path = folder + session.pathSeparator + settingsFileName;
-    const unsigned long major = manifestInt(session, "Version Major");
-    const unsigned long minor = manifestInt(session, "Version Minor");
+    const std::string path = folder + session.pathSeparator + facts::settingsFile;
+    const unsigned long major = manifestInt(session, facts::versionMajorKey);
+    const unsigned long minor = manifestInt(session, facts::versionMinorKey);
     SettingsContainer settings;
     if (!settings.load(path.c_str())) return 0;
     if (major & 0xFFFF) settings.setVersionMajor(static_cast<unsigned short>(major & 0xFFFF));

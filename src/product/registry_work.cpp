@@ -2,18 +2,14 @@
 
 #include <windows.h>
 
-#include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
+#include "win/files.h"
 #include "win/process.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 namespace {
-
-const char* const productKey = "Software\\Veltrane\\Corvindale\\CurrentVersion";
-const char* const runOnceKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const char* const longNameKey = "Software\\Veltrane\\Corvindale\\CurrentVersion\\UpdateLFNRename";
-const char* const hostServiceKey = "System\\CurrentControlSet\\Services\\cv_host";
 
 // The product's libraries, registered in this order.
 const char* const componentLibraries[] = {
@@ -23,22 +19,15 @@ const char* const componentLibraries[] = {
     "finchgate.dll",  "RavenGate.dll",
 };
 
-std::string shortPathOf(const std::string& path)
-{
-    char buffer[MAX_PATH] = {};
-    DWORD length = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : std::string();
-}
-
 // The start-up rename gave the file its short path only when the short path
 // names a file other than the one at the long path. Otherwise (the rename did
 // not happen, or the system keeps long names itself) deleting the long path
 // would delete the only copy.
 bool pairNeedsRename(const std::string& shortPath, const std::string& longPath)
 {
-    if (shortPath.empty() || longPath.empty() || !fileExists(shortPath)) return false;
-    if (!fileExists(longPath)) return true;
-    const std::string a = shortPathOf(shortPath), b = shortPathOf(longPath);
+    if (shortPath.empty() || longPath.empty() || !win::fileExists(shortPath)) return false;
+    if (!win::fileExists(longPath)) return true;
+    const std::string a = win::shortPath(shortPath, MAX_PATH), b = win::shortPath(longPath, MAX_PATH);
     return a.empty() || b.empty() || lstrcmpiA(a.c_str(), b.c_str()) != 0;
 }
 
@@ -46,10 +35,11 @@ bool pairNeedsRename(const std::string& shortPath, const std::string& longPath)
 
 int writeRevision(UpdateSession& session)
 {
-    const DWORD revision = GetPrivateProfileIntA("TIDEWARDEN", "Revision", 0, session.manifestPath.c_str());
+    const DWORD revision =
+        GetPrivateProfileIntA(facts::numbersSection, facts::revisionKey, 0, session.manifestPath.c_str());
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, productKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return 0;
-    RegSetValueExA(key.get(), "Revision", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&revision),
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::productKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return 0;
+    RegSetValueExA(key.get(), facts::revisionValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&revision),
                    sizeof revision);
     return 1;
 }
@@ -57,14 +47,14 @@ int writeRevision(UpdateSession& session)
 int scheduleCleanupRun(UpdateSession& session)
 {
     const std::string self = win::moduleFileName();
-    const std::string target = session.tempDir + session.pathSeparator + "trevix.exe";
+    const std::string target = session.tempDir + session.pathSeparator + facts::programFile;
     CopyFileA(self.c_str(), target.c_str(), FALSE);
     // Quoted: with a blank in the path, an unquoted entry would let Windows
     // start C:\Documents.exe or the like first, with administrator rights.
     const std::string command = "\"" + target + "\" /cleanup";
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, runOnceKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return 0;
-    RegSetValueExA(key.get(), "Corvindale Update", 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::runOnceKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return 0;
+    RegSetValueExA(key.get(), facts::cleanupRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                    static_cast<DWORD>(command.size() + 1));
     return 1;
 }
@@ -72,11 +62,11 @@ int scheduleCleanupRun(UpdateSession& session)
 int applyLongNameRenames(UpdateSession&)
 {
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, longNameKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
         return 0;
     for (DWORD index = 0;; ++index) {
-        char name[machineTextSize] = {};
-        BYTE data[machineTextSize] = {};
+        char name[win::machineTextSize] = {};
+        BYTE data[win::machineTextSize] = {};
         DWORD nameSize = sizeof name, dataSize = sizeof data;
         if (RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr, data, &dataSize) != ERROR_SUCCESS)
             break;
@@ -87,19 +77,19 @@ int applyLongNameRenames(UpdateSession&)
         MoveFileA(shortPath.c_str(), longPath.c_str());
     }
     key.reset();
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, longNameKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
     return 1;
 }
 
 int ensureDisplayActiveFlag(UpdateSession&)
 {
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, hostServiceKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::hostServiceKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
         return 1;
     DWORD size = 4;
-    if (RegQueryValueExA(key.get(), "DisplayActiveFlag", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(key.get(), facts::displayActiveValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
         const DWORD one = 1;
-        RegSetValueExA(key.get(), "DisplayActiveFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+        RegSetValueExA(key.get(), facts::displayActiveValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
                        sizeof one);
     }
     return 1;
@@ -107,11 +97,10 @@ int ensureDisplayActiveFlag(UpdateSession&)
 
 int registerComponents(UpdateSession& session)
 {
-    char system[machineTextSize] = {};
-    UINT length = GetSystemDirectoryA(system, sizeof system);
-    if (length == 0 || length >= sizeof system) return 0;
-    const std::string program = std::string(system, length) + "\\REGSVR32.EXE";
+    const std::string system = win::systemFolder();
+    if (system.empty()) return 0;
+    const std::string program = system + "\\REGSVR32.EXE";
     for (const char* library : componentLibraries)
-        runAndWait(program, "\"" + session.productDir + session.pathSeparator + library + "\" /s");
+        win::runAndWait(program, "\"" + session.productDir + session.pathSeparator + library + "\" /s");
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "win/files.h"
 #include "win/unique.h"
 
 namespace {
@@ -61,45 +62,6 @@ int optionBit(long selector)
 bool sameText(const char* a, const std::string& b)
 {
     return lstrcmpiA(a, b.c_str()) == 0;
-}
-
-// Writes data to a new file beside target and moves it over target, so that a
-// failed write never leaves target truncated.
-bool replaceFile(const std::string& target, const unsigned char* data, DWORD size)
-{
-    const std::string temporary = target + ".new";
-    win::File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!file) return false;
-    auto removeTemporary = win::onScopeExit([&] { DeleteFileA(temporary.c_str()); });
-    DWORD written = 0;
-    if (!WriteFile(file.get(), data, size, &written, nullptr) || written != size) return false;
-    FlushFileBuffers(file.get());
-    file.reset();
-
-    // A read-only or locked target stays as it is, as a direct write would.
-    DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        removeTemporary.dismiss();
-        return true;
-    }
-    // Windows 9x has no replacing move: set the old file aside, then put it back on failure.
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!MoveFileA(temporary.c_str(), target.c_str())) return false;
-        removeTemporary.dismiss();
-        return true;
-    }
-    const std::string old = target + ".old";
-    DeleteFileA(old.c_str());
-    if (!MoveFileA(target.c_str(), old.c_str())) return false;
-    if (!MoveFileA(temporary.c_str(), target.c_str())) {
-        MoveFileA(old.c_str(), target.c_str());
-        return false;
-    }
-    removeTemporary.dismiss();
-    DeleteFileA(old.c_str());
-    return true;
 }
 
 } // namespace
@@ -174,7 +136,7 @@ int SettingsContainer::save(const char* path)
     unsigned char scrambled[imageSize];
     std::memcpy(scrambled, image_, imageSize);
     scramble(scrambled);
-    if (!replaceFile(target, scrambled, imageSize)) return 0;
+    if (!win::replaceFile(target, scrambled, imageSize)) return 0;
     dirty_ = false;
     if (!hasPath_) {
         path_ = target;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "win/system_library.h"
+#include "win/unique.h"
 
 // The component's interface: two methods we do not call, then the record.
 // Outside the anonymous namespace on purpose: GCC assumes an internal class
@@ -75,15 +76,13 @@ int recordProductVersion()
         Bstr product(productId, sysAllocString, sysFreeString);
         Bstr name(propertyName, sysAllocString, sysFreeString);
         Bstr value(propertyValue, sysAllocString, sysFreeString);
-        ProductRegistration* component = nullptr;
+        win::ComPtr<ProductRegistration> component;
         // A string that could not be made is not sent: the component might take null for empty.
         if (product.get() && name.get() && value.get() &&
             SUCCEEDED(coCreateInstance(componentClass, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                       componentInterface, reinterpret_cast<void**>(&component))) &&
+                                       componentInterface, reinterpret_cast<void**>(component.put()))) &&
             component) {
-            HRESULT hr = component->SetProductProperty(product.get(), name.get(), value.get());
-            component->Release();
-            result = SUCCEEDED(hr) ? 1 : 0;
+            result = SUCCEEDED(component.get()->SetProductProperty(product.get(), name.get(), value.get())) ? 1 : 0;
         }
     }
     coUninitialize();

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "res/resource.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
+#include "win/files.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -15,8 +17,8 @@ int readMachineString(const std::string& key, const std::string& value, std::str
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
         return 0;
     // One spare byte: a value stored without its terminator still ends here.
-    char buffer[machineTextSize + 1] = {};
-    DWORD size = machineTextSize;
+    char buffer[win::machineTextSize + 1] = {};
+    DWORD size = win::machineTextSize;
     if (RegQueryValueExA(handle.get(), value.c_str(), nullptr, nullptr,
                          reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
         return 0;
@@ -98,7 +100,7 @@ int initialiseEnvironment(UpdateSession& session)
         result = 0;
     if (!findProgramDir(session.programDir)) result = 0;
 
-    char temp[machineTextSize] = {};
+    char temp[win::machineTextSize] = {};
     DWORD length = GetTempPathA(sizeof temp, temp);
     session.tempDir = length < sizeof temp ? std::string(temp, length) : std::string();
     if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0]) {
@@ -108,9 +110,9 @@ int initialiseEnvironment(UpdateSession& session)
 
     session.manifestPath = session.programDir + session.pathSeparator + manifestName;
     session.osFamily = detectOsFamily();
-    session.mergeModulesDir = session.productDir + session.pathSeparator + "Packager" +
-                              session.pathSeparator + "Merge Modules";
-    session.newFilesDir = session.mergeModulesDir + session.pathSeparator + "NewFiles";
+    session.mergeModulesDir = session.productDir + session.pathSeparator + facts::packagerFolder +
+                              session.pathSeparator + facts::mergeModulesFolder;
+    session.newFilesDir = session.mergeModulesDir + session.pathSeparator + facts::newFilesFolder;
     if (findMergeModules(session)) session.hasMergeModules = 1;
     return result;
 }

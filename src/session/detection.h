@@ -13,9 +13,6 @@ enum OsFamily : unsigned long {
     osWindowsXp = 5,
 };
 
-// Size of the system-folder and registry text buffers.
-constexpr unsigned long machineTextSize = 261;
-
 // Fills paths, macro names and flags of the session. 1 when both the install
 // folder and the program folder were found.
 int initialiseEnvironment(UpdateSession& session);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "session/product_facts.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -28,7 +29,7 @@ int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
     if (programPath.find('%') != std::string::npos) return 0;
     const std::string folder = win::folderOf(programPath);
     if (folder.empty()) return 0;
-    const std::string batchPath = folder + "\\DelUS.bat";
+    const std::string batchPath = folder + "\\" + facts::selfDeleteBatchFile;
 
     {
         win::File batch(CreateFileA(batchPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -6,6 +6,19 @@
 
 class ProgressWindow;
 
+// WinInit.Ini while file replacement adds lines to its rename section: opened
+// and mapped by the first line, closed by finishStagedFiles.
+struct RenameListFile {
+    win::File file;
+    win::Handle mapping;
+    win::View view;
+    bool open = false;          // also true after a failed open: later lines fail at once
+    bool sectionKnown = false;
+    unsigned long section = 0;  // offset into the text, so it survives a re-mapping
+    unsigned long length = 0;
+    unsigned long capacity = 0;
+};
+
 // The state of one run of the update program. One object per process; every
 // operation takes it by reference.
 struct UpdateSession {
@@ -20,15 +33,8 @@ struct UpdateSession {
     std::string tempDir;
     std::string manifestPath;
 
-    // The open rename list (WinInit.Ini); only file replacement touches these.
-    win::File renameFile;
-    win::Handle renameMapping;
-    win::View renameView;
-    bool renameOpen = false;          // also true after a failed open: later schedules fail at once
-    bool renameSectionKnown = false;
-    unsigned long renameSection = 0;  // offset into the text, so it survives a re-mapping
-    unsigned long renameLength = 0;
-    unsigned long renameCapacity = 0;
+    // Only file replacement touches it.
+    RenameListFile renameList;
 
     std::string macroProgDir;
     std::string macroWinDir;

@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include "win/files.h"
 #include "win/unique.h"
+
+namespace win {
 
 namespace {
 
-// The command line buffer of the design; the program part is at most 259 characters.
+// The command line buffer; the program part is at most 259 characters.
 constexpr size_t commandLineSize = 520;
 
 } // namespace
@@ -15,9 +18,8 @@ int runAndWait(const std::string& program, const std::string& arguments)
 {
     std::string command;
     if (!program.empty()) {
-        char shortPath[MAX_PATH] = {};
-        DWORD length = GetShortPathNameA(program.c_str(), shortPath, MAX_PATH - 1);
-        command = length > 0 && length < MAX_PATH - 1 ? std::string(shortPath, length) : program;
+        const std::string shortForm = shortPath(program, MAX_PATH);
+        command = shortForm.empty() ? program : shortForm;
         // A short form can still hold blanks (8.3 names may be switched off):
         // unquoted, Windows would try C:\Program.exe first.
         if (command.find(' ') != std::string::npos) command = "\"" + command + "\"";
@@ -33,15 +35,10 @@ int runAndWait(const std::string& program, const std::string& arguments)
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                         nullptr, &startup, &info))
         return 0;
-    win::Process process;
+    Process process;
     process.adopt(info);
     WaitForSingleObject(process.process.get(), INFINITE);
     return 1;
 }
 
-int fileExists(const std::string& path)
-{
-    WIN32_FIND_DATAA data;
-    win::Find search(FindFirstFileA(path.c_str(), &data));
-    return search ? 1 : 0;
-}
+} // namespace win

@@ -1,12 +1,13 @@
 #pragma once
-// Starting programs and testing for files: used by the installation step, the
-// component registration and the logon step alike.
+// Starting a program and waiting for it: the installation step's auxiliary
+// programs and the registration of the product's libraries.
 #include <string>
+
+namespace win {
 
 // Starts program (through its short path form) with arguments, waits for it
 // without a time limit. 1 when it was started and has ended, 0 when it could
 // not be started. Either text may be empty.
 int runAndWait(const std::string& program, const std::string& arguments);
 
-// 1 when FindFirstFileA finds path.
-int fileExists(const std::string& path);
+} // namespace win

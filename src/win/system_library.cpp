@@ -3,18 +3,11 @@
 #include <map>
 #include <string>
 
+#include "win/files.h"
+
 namespace win {
 
 namespace {
-
-// A plain file name: anything with a folder part could leave the system folder.
-bool isPlainName(const char* library)
-{
-    if (!library || !*library) return false;
-    for (const char* c = library; *c; ++c)
-        if (*c == '\\' || *c == '/' || *c == ':') return false;
-    return true;
-}
 
 // The progress dialog's thread and the main thread may both ask for a library.
 class LoadedLibraries {
@@ -37,13 +30,10 @@ public:
 private:
     static HMODULE load(const char* library)
     {
-        char folder[MAX_PATH + 1] = {};
-        UINT length = GetSystemDirectoryA(folder, MAX_PATH);
         // No system folder, no library: never fall back to a search by name.
-        if (length == 0 || length >= MAX_PATH) return nullptr;
-        std::string path(folder, length);
-        if (path.back() != '\\') path += '\\';
-        path += library;
+        const std::string folder = systemFolder();
+        if (folder.empty()) return nullptr;
+        const std::string path = folder + "\\" + library;
         // A library that is missing or broken must not stop an unattended run
         // with the system's "cannot find" box.
         UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -61,7 +51,8 @@ private:
 
 FARPROC systemProc(const char* library, const char* function)
 {
-    if (!isPlainName(library) || !function || !*function) return nullptr;
+    // Anything with a folder part could leave the system folder.
+    if (!library || !isPlainFileName(library) || !function || !*function) return nullptr;
     // Never destroyed: other static objects may still call us at exit.
     static LoadedLibraries* libraries = new LoadedLibraries;
     HMODULE module = libraries->get(library);

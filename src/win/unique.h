@@ -101,6 +101,16 @@ struct Process {
     ~Process() { thread.reset(); }
 };
 
+// A COM interface pointer we hold one reference of.
+template <typename Interface>
+struct ComTraits {
+    using Handle = Interface*;
+    static Handle empty() noexcept { return nullptr; }
+    static void close(Handle h) noexcept { h->Release(); }
+};
+template <typename Interface>
+using ComPtr = Unique<ComTraits<Interface>>;
+
 template <typename F>
 class ScopeExit {
 public:

@@ -9,6 +9,7 @@
 #include "install/file_replacement.h"
 #include "install/installation_step.h"
 #include "install/manifest.h"
+#include "win/files.h"
 #include "install_fixture.h"
 #include "kit/testkit.h"
 #include "product/product_checks.h"
@@ -375,7 +376,7 @@ TEST(PlainFileNames, Table)
         {"com9.dll", false},    {"NUL .x", false},            {"console.dll", true}, {"com10", true},
         {"lpt.dll", true},      {"nul2", true},
     };
-    for (const Case& c : cases) EXPECT_EQ(isPlainFileName(c.name), c.plain) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(win::isPlainFileName(c.name), c.plain) << c.name;
 }
 
 } // namespace

@@ -8,7 +8,11 @@
 #include <cstring>
 #include <string>
 
+#include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
+#include "mergemod/stream_store.h"
+#include "win/files.h"
 #include "mergemod/merge_module_patching.h"
 #include "session/update_session.h"
 

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "mergemod/cabinet.h"
+#include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
+#include "mergemod/stream_store.h"
+#include "win/files.h"
 #include "mergemod/msm_support.h"
 
 namespace {

@@ -5,7 +5,11 @@
 #include <map>
 
 #include "mergemod/cabinet.h"
+#include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
+#include "mergemod/stream_store.h"
+#include "win/files.h"
 #include "mergemod/msm_support.h"
 #include "mergemod/names.h"
 
@@ -293,7 +297,7 @@ TEST(Names, PlainNames)
         {".", false},    {"..", false},                {"a\\b", false}, {"a/b", false},
         {"C:a", false},  {"\\\\server\\x", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(mergemod::isPlainName(c.name), c.plain) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(win::isPlainFileName(c.name), c.plain) << c.name;
 }
 
 TEST(Names, VersionTextsAndLongNames)

@@ -4,7 +4,11 @@
 #include <cstring>
 
 #include "mergemod/cabinet.h"
+#include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
+#include "mergemod/stream_store.h"
+#include "win/files.h"
 #include "mergemod/system_api.h"
 #include "win/system_library.h"
 

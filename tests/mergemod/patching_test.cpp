@@ -5,7 +5,11 @@
 #include <map>
 
 #include "mergemod/cabinet.h"
+#include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
+#include "mergemod/stream_store.h"
+#include "win/files.h"
 #include "mergemod/merge_module_patching.h"
 #include "mergemod/msm_support.h"
 #include "session/update_session.h"

@@ -1,4 +1,4 @@
-#include "session/driver.h"
+#include "app/driver.h"
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include "product/version_record.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/progress.h"
 #include "session/self_removal.h"
 #include "session/update_session.h"
@@ -48,7 +49,7 @@ void runInstallSequence(UpdateSession& session)
     }
     if (wantsStatus(session.commandLine)) {
         const int fileCount = static_cast<int>(
-            GetPrivateProfileIntA("TIDEWARDEN", "File Count", 0, session.manifestPath.c_str()));
+            GetPrivateProfileIntA(facts::numbersSection, facts::fileCountKey, 0, session.manifestPath.c_str()));
         session.progress.reset(new ProgressWindow());
         session.progress->start(fileCount);
     }
@@ -72,13 +73,12 @@ void runInstallSequence(UpdateSession& session)
 void writeDelayMarker()
 {
     win::Key product;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltrane\\Corvindale\\10.5.0", 0, KEY_READ,
-                      product.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::releaseKey, 0, KEY_READ, product.put()) != ERROR_SUCCESS)
         return;
     product.reset();
     win::Key marker;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Veltrane\\Tidewarden\\Clients\\Delay", 0,
-                    nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, marker.put(), nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                    KEY_WRITE, nullptr, marker.put(), nullptr);
 }
 
 int runUpdate(UpdateSession& session)

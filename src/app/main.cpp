@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "session/driver.h"
+#include "app/driver.h"
 #include "session/update_session.h"
 
 namespace {

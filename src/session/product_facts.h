@@ -1,0 +1,54 @@
+#pragma once
+// The product's facts that are no user text: registry places, file, folder,
+// section and value names, used by every room that needs them. The string
+// table holds the few the program loads from it (the System key, "InstallDir",
+// "Installed", the manifest's name, the macro and section keywords).
+namespace facts {
+
+// Registry places under HKEY_LOCAL_MACHINE.
+inline constexpr char productKey[] = "Software\\Veltrane\\Corvindale\\CurrentVersion";
+inline constexpr char longNameRenameKey[] = "Software\\Veltrane\\Corvindale\\CurrentVersion\\UpdateLFNRename";
+inline constexpr char releaseKey[] = "SOFTWARE\\Veltrane\\Corvindale\\10.5.0";
+inline constexpr char delayMarkerKey[] = "SOFTWARE\\Veltrane\\Tidewarden\\Clients\\Delay";
+inline constexpr char sharedUsageKey[] = "SOFTWARE\\Veltrane\\SharedUsage";
+inline constexpr char windowsVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+inline constexpr char runOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr char winLogonKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CurrentVersion\\WinLogon";
+inline constexpr char hostServiceKey[] = "System\\CurrentControlSet\\Services\\cv_host";
+
+// Registry value names.
+inline constexpr char revisionValue[] = "Revision";
+inline constexpr char cleanupRunValue[] = "Corvindale Update";
+inline constexpr char tidewardenValue[] = "Tidewarden";
+inline constexpr char cmsDirValue[] = "CMSDir";
+inline constexpr char filesDirectoryValue[] = "FilesDirectory";
+inline constexpr char commonFilesValue[] = "CommonFilesDir";
+inline constexpr char logonLibraryValue[] = "GinaDLL";
+inline constexpr char displayActiveValue[] = "DisplayActiveFlag";
+
+// The manifest's section of numbers and its keys.
+inline constexpr char numbersSection[] = "TIDEWARDEN";
+inline constexpr char fileCountKey[] = "File Count";
+inline constexpr char versionMajorKey[] = "Version Major";
+inline constexpr char versionMinorKey[] = "Version Minor";
+inline constexpr char revisionKey[] = "Revision";
+
+// Files.
+inline constexpr char settingsFile[] = "vindale.bin";
+inline constexpr char moduleListFile[] = "msm.ini";
+inline constexpr char programFile[] = "trevix.exe";
+inline constexpr char selfDeleteBatchFile[] = "DelUS.bat";
+inline constexpr char renameListFile[] = "WinInit.Ini";
+inline constexpr char adminComponentFile[] = "cvdadmn.dll";
+inline constexpr char managerComponentFile[] = "cvdmgt.exe";
+inline constexpr char logonLibraryFile[] = "Vedede.dll";
+inline constexpr char mainModuleFile[] = "CVDCOREMAIN.MSM";
+inline constexpr char remoteModuleFile[] = "CVDREMOTE.MSM";
+
+// Folders below the product folder.
+inline constexpr char packagerFolder[] = "Packager";
+inline constexpr char mergeModulesFolder[] = "Merge Modules";
+inline constexpr char newFilesFolder[] = "NewFiles";
+inline constexpr char extractionFolder[] = "Extracted";
+
+} // namespace facts

@@ -1,0 +1,49 @@
+#pragma once
+// Files and folders: the queries and chores that every subsystem needs.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace win {
+
+// System-folder and registry texts are read into buffers of this many bytes.
+constexpr DWORD machineTextSize = 261;
+
+// The Windows and the system folder without trailing backslashes (a root
+// gives "C:"); empty when it cannot be obtained or does not fit machineTextSize.
+std::string windowsFolder();
+std::string systemFolder();
+
+// The short (8.3) form of an existing path; empty when there is none or it
+// does not fit bufferSize bytes.
+std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSize);
+
+// 1 when path names an existing file or folder. An attribute query, not a
+// search: a name holding wildcards matches nothing, and a folder of thousands
+// of files is not scanned for each test.
+int fileExists(const std::string& path);
+
+// A name that stays inside the folder it is joined to: not empty, no folder
+// part or drive (backslash, slash, colon; double-byte aware), not made only of
+// dots and blanks (Windows drops those, "..." names the folder itself), and no
+// device name ("CON", "lpt1.txt"), which exists in every folder.
+bool isPlainFileName(const std::string& name);
+
+// The entries of folder but "." and "..", read whole before the caller acts on
+// them. false when the folder cannot be listed.
+bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entries);
+
+// Deletes a file, clearing its read-only attribute when that is what stops
+// it. true when it was deleted.
+bool deleteFile(const std::string& path);
+
+// Deletes every file of folder; sub-folders stay. false when it cannot be listed.
+bool emptyFolder(const std::string& folder);
+
+// Replaces target by a complete new file of data: written beside it as
+// target + ".new", then moved over it, so that a failed write never leaves
+// target truncated. A read-only or locked target stays as it is.
+bool replaceFile(const std::string& target, const void* data, DWORD size);
+
+} // namespace win
