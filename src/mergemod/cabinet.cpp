@@ -170,6 +170,9 @@ FNFDINOTIFY(fdiNotify)
     case fdintCOPY_FILE: {
         // Entry names come from the cabinet: only a bare name stays inside the folder.
         if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
+        // What one cabinet can hold once repacked bounds what is unpacked.
+        context->unpacked += pfdin->cb;
+        if (context->unpacked > maxCabinetSize) return -1;
         std::string target = context->targetDir + "\\" + pfdin->psz1;
         const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
         int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
@@ -205,6 +208,9 @@ FNFDINOTIFY(fdiNotify)
         }
         return TRUE;
     }
+    case fdintNEXT_CABINET:
+        // A cabinet of this program stands alone; another is never opened.
+        return -1;
     default:
         return 0;
     }
@@ -224,6 +230,24 @@ int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const st
 
 namespace {
 
+// Whether FDI may be given the cabinet: its header must declare what this
+// program builds, exactly one cabinet holding one folder, with no reserved
+// areas and no neighbours (its number in a set does not matter: builders
+// start at 0 or 1), and its size must be the file's. Anything else is
+// refused before FDICopy sees it: a cabinet with files but no folder makes
+// the platform's FDI fault, and a spanning one makes it ask for others.
+bool isSingleCabinet(HFDI fdi, const std::string& path)
+{
+    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd == -1) return false;
+    const long size = _filelength(fd);
+    FDICABINETINFO info = {};
+    const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
+    _close(fd);
+    return isCabinet && info.cFolders == 1 && info.cFiles >= 1 && !info.fReserve &&
+           !info.hasprev && !info.hasnext && info.cbCabinet == size;
+}
+
 // FDICopy over one cabinet; the result of FDICopy, or -1 without a decompressor.
 int copyCabinet(const std::string& cabinetFolder, const std::string& name,
                 ExtractionContext* context, PFNFDINOTIFY notify)
@@ -234,6 +258,7 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name,
     FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek,
                                  cpu80386, &error));
     if (!fdi) return -1;
+    if (!isSingleCabinet(fdi.get(), cabinetFolder + name)) return 0;
     std::string cabinet = name;
     std::string folder = cabinetFolder;
     return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;

@@ -38,6 +38,7 @@ FNFDIDECRYPT(fdiDecrypt);
 struct ExtractionContext {
     std::string targetDir;
     std::vector<std::string> extracted;
+    unsigned long long unpacked = 0;
 };
 
 // Clears the block, then sets the values of a single-cabinet, single-folder
@@ -45,7 +46,9 @@ struct ExtractionContext {
 int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name);
 
 // Unpacks cabinetFolder (ending in "\\") + name into targetDir. 0 only when
-// the decompressor cannot be created.
+// the decompressor cannot be created. Only a cabinet whose header declares one
+// cabinet of one folder, with no reserve and no neighbours, is unpacked; an
+// unpacking that would pass 3,000,000,000 bytes is abandoned.
 int extractCabinet(const std::string& cabinetFolder, const std::string& name,
                    const std::string& targetDir);
 

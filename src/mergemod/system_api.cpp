@@ -22,7 +22,7 @@ const CabinetApi& cabinetApi()
         const char* dll = "cabinet.dll";
         a.complete = load(a.fciCreate, dll, "FCICreate") & load(a.fciAddFile, dll, "FCIAddFile") &
                      load(a.fciFlushCabinet, dll, "FCIFlushCabinet") &
-                     load(a.fciDestroy, dll, "FCIDestroy") & load(a.fdiCreate, dll, "FDICreate") &
+                     load(a.fciDestroy, dll, "FCIDestroy") & load(a.fdiCreate, dll, "FDICreate") & load(a.fdiIsCabinet, dll, "FDIIsCabinet") &
                      load(a.fdiCopy, dll, "FDICopy") & load(a.fdiDestroy, dll, "FDIDestroy");
         return a;
     }();

@@ -20,6 +20,7 @@ struct CabinetApi {
     decltype(&::FCIFlushCabinet) fciFlushCabinet = nullptr;
     decltype(&::FCIDestroy) fciDestroy = nullptr;
     decltype(&::FDICreate) fdiCreate = nullptr;
+    decltype(&::FDIIsCabinet) fdiIsCabinet = nullptr;
     decltype(&::FDICopy) fdiCopy = nullptr;
     decltype(&::FDIDestroy) fdiDestroy = nullptr;
     bool complete = false;
