@@ -37,6 +37,9 @@ MergeModuleJob::MergeModuleJob(const std::string& moduleFileName, const std::str
       modulePath_(moduleDir + "\\" + moduleFileName),
       cabinetPath_(moduleDir + "\\" + cabinetName)
 {
+    // What a killed run may have left of its store.
+    win::finishMoveOver(workingCopyOf(modulePath_), modulePath_);
+    DeleteFileA(workingCopyOf(modulePath_).c_str());
 }
 
 int MergeModuleJob::extractCabinetStream()

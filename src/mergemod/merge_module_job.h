@@ -15,6 +15,7 @@ class CabinetBuilder;
 
 class MergeModuleJob {
 public:
+    // Also clears what a killed store of this module left behind.
     MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir,
                    const std::string& extractDir);
     MergeModuleJob(const MergeModuleJob&) = delete;

@@ -3,6 +3,7 @@
 #include "mergemod/module_database.h"
 #include "mergemod/names.h"
 #include "mergemod/system_api.h"
+#include "win/files.h"
 #include "win/unique.h"
 
 namespace mergemod {
@@ -49,13 +50,20 @@ int updateFileRows(MSIHANDLE database, const std::vector<FileRowUpdate>& rows)
 int storeCabinet(const std::string& modulePath, const std::string& streamName,
                  const std::string& cabinetPath, const std::vector<FileRowUpdate>& rows)
 {
+    // The rows and the cabinet change together or not at all: both go into a
+    // copy of the module, which replaces the module only once it reads back
+    // the new cabinet. A run killed on the way leaves the module as it was.
+    const std::string work = workingCopyOf(modulePath);
+    auto removeWork = win::onScopeExit([&] { DeleteFileA(work.c_str()); });
+    if (!CopyFileA(modulePath.c_str(), work.c_str(), FALSE)) return 0;
+    // A read-only module would make the copy read-only too.
+    SetFileAttributesA(work.c_str(), FILE_ATTRIBUTE_NORMAL);
     const MsiApi& api = msiApi();
     bool committed = false;
     {
-        // The replaced files' rows and the cabinet go in one commit.
         MsiCloseAll closeAll;
         MsiHandle database;
-        if (openModule(modulePath, MSIDBOPEN_TRANSACT, database) && updateFileRows(database.get(), rows)) {
+        if (openModule(work, MSIDBOPEN_TRANSACT, database) && updateFileRows(database.get(), rows)) {
             MsiView view;
             MsiHandle record;
             if (openView(database.get(), "SELECT `Name`, `Data` FROM _Streams", view) &&
@@ -70,13 +78,17 @@ int storeCabinet(const std::string& modulePath, const std::string& streamName,
     std::string expected;
     std::string stored;
     if (!committed || !readWholeFile(cabinetPath, expected)) return 0;
-    if (readModuleStream(modulePath, streamName, stored) && stored == expected) return 1;
     // Wine's msi.dll cannot update an existing _Streams row and keeps the old
-    // stream on commit, so the cabinet is written through the storage.
-    return writeStreamThroughStorage(modulePath, streamName, cabinetPath) &&
-                   readModuleStream(modulePath, streamName, stored) && stored == expected
-               ? 1
-               : 0;
+    // stream on commit, so the cabinet is then written through the storage.
+    const bool holdsCabinet = (readModuleStream(work, streamName, stored) && stored == expected) ||
+                              (writeStreamThroughStorage(work, streamName, cabinetPath) &&
+                               readModuleStream(work, streamName, stored) && stored == expected);
+    return holdsCabinet && win::moveOver(work, modulePath) ? 1 : 0;
+}
+
+std::string workingCopyOf(const std::string& modulePath)
+{
+    return modulePath + ".new";
 }
 
 int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,

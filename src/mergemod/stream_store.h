@@ -15,10 +15,16 @@ struct FileRowUpdate {
     std::string version;
 };
 
-// Stores the file cabinetPath as the module's stream streamName and the rows'
-// FileSize and Version. 1 when the module then reads back that cabinet.
+// Stores the file cabinetPath as the module's stream streamName together with
+// the rows' FileSize and Version, in a working copy that replaces the module
+// once it reads back that cabinet. 1 when the module was replaced; otherwise
+// it stays byte for byte as it was.
 int storeCabinet(const std::string& modulePath, const std::string& streamName,
                  const std::string& cabinetPath, const std::vector<FileRowUpdate>& rows);
+
+// The working copy of a module while it is stored; a leftover of a killed
+// run is of no use.
+std::string workingCopyOf(const std::string& modulePath);
 
 // Writes the file sourcePath as a module's stream through the module's
 // structured storage, in one transacted commit.
