@@ -10,6 +10,7 @@
 #include "session/progress.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/profile.h"
 
 namespace {
 
@@ -105,20 +106,18 @@ private:
 
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section)
 {
-    std::vector<std::string> keys;
-    std::string buffer(manifestKeyListSize, '\0');
-    DWORD length = GetPrivateProfileStringA(section.c_str(), nullptr, "", &buffer[0],
-                                            manifestKeyListSize, manifestPath.c_str());
-    if (length >= manifestKeyListSize) length = manifestKeyListSize - 1;
-    // Zero-terminated names one after another; the list ends at an empty name.
-    size_t start = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (buffer[i] != '\0') continue;
-        if (i == start) break;
-        keys.push_back(buffer.substr(start, i - start));
-        start = i + 1;
+    // The key list holds manifestKeyListSize bytes: each name with its
+    // terminator, and a final one. A name that would not fit whole is left
+    // out with the rest, never cut: a cut name can name another file.
+    std::vector<std::string> keys = win::profileNames(manifestPath, section.c_str());
+    size_t used = 1;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        used += keys[i].size() + 1;
+        if (used > manifestKeyListSize) {
+            keys.resize(i);
+            break;
+        }
     }
-    if (start < length) keys.push_back(buffer.substr(start, length - start));
     return keys;
 }
 

@@ -5,13 +5,13 @@
 
 struct UpdateSession;
 
-// The profile function fills the key list of a section into this many bytes;
-// longer lists are cut.
+// The key list of a section holds this many bytes; names beyond it are not read.
 constexpr unsigned long manifestKeyListSize = 3072;
 // Values are read into this many bytes: only the first 31 characters count.
 constexpr unsigned long manifestValueSize = 32;
 
-// The key names of section in file order, as far as the key list holds them.
+// The key names of section in file order, as far as the key list holds them
+// whole.
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section);
 
 // Carries out one file section: each entry of programDir is deleted, renamed

@@ -7,46 +7,14 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/profile.h"
 #include "win/text.h"
-
-namespace mergemod {
 
 namespace {
 
-const DWORD listBufferSize = 1024;
 const size_t maxModuleNameLength = 259;
-const DWORD maxListSize = 16 * 1024 * 1024;
-
-std::vector<std::string> splitNames(const std::vector<char>& buffer, DWORD length)
-{
-    std::vector<std::string> names;
-    for (DWORD start = 0; start < length;) {
-        std::string name(&buffer[start]);
-        if (name.empty()) break;
-        start += static_cast<DWORD>(name.size()) + 1;
-        names.push_back(name);
-    }
-    return names;
-}
 
 } // namespace
-
-std::vector<std::string> readProfileNames(const std::string& path, const char* section)
-{
-    // A list cut at the buffer's end would end in a shortened name, which may
-    // name another file: the buffer grows until the whole list fits.
-    for (DWORD size = listBufferSize; size <= maxListSize; size *= 2) {
-        std::vector<char> buffer(size, '\0');
-        DWORD length = section
-                           ? GetPrivateProfileStringA(section, nullptr, nullptr, buffer.data(), size,
-                                                      path.c_str())
-                           : GetPrivateProfileSectionNamesA(buffer.data(), size, path.c_str());
-        if (length + 2 < size) return splitNames(buffer, length);
-    }
-    return {};
-}
-
-} // namespace mergemod
 
 int patchMergeModules(UpdateSession& session)
 {
@@ -54,9 +22,9 @@ int patchMergeModules(UpdateSession& session)
     std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
     CreateDirectoryA(extractDir.c_str(), nullptr);
     std::string moduleList = session.newFilesDir + separator + facts::moduleListFile;
-    for (const std::string& module : mergemod::readProfileNames(moduleList, nullptr)) {
+    for (const std::string& module : win::profileNames(moduleList, nullptr)) {
         // Section names come from the package: only plain names of the modules' folder.
-        if (module.size() > mergemod::maxModuleNameLength || !win::isPlainFileName(module))
+        if (module.size() > maxModuleNameLength || !win::isPlainFileName(module))
             continue;
         patchMergeModule(session, module, extractDir, moduleList);
     }
@@ -70,7 +38,7 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
     mergemod::MergeModuleJob job(moduleFileName, session.mergeModulesDir, extractDir);
     job.extractCabinetStream();
     job.unpackCabinet();
-    for (const std::string& name : mergemod::readProfileNames(moduleList, moduleFileName.c_str()))
+    for (const std::string& name : win::profileNames(moduleList, moduleFileName.c_str()))
         job.replaceModuleFile(session.newFilesDir, name);
     job.rebuildCabinet();
     job.storeCabinetStream();

@@ -3,7 +3,6 @@
 // the staged "msm.ini" receive the new files, and the two main modules the
 // update's revision. Each returns 1; the driver does not look at it.
 #include <string>
-#include <vector>
 
 struct UpdateSession;
 
@@ -11,11 +10,3 @@ int patchMergeModules(UpdateSession& session);
 int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
                      const std::string& extractDir, const std::string& moduleList);
 int stampModuleRevision(UpdateSession& session);
-
-namespace mergemod {
-
-// The names of a profile list (section names when section is null, else the
-// key names of section), read whole however long the list is.
-std::vector<std::string> readProfileNames(const std::string& path, const char* section);
-
-} // namespace mergemod

@@ -13,6 +13,7 @@
 #include "mergemod/module_database.h"
 #include "mergemod/stream_store.h"
 #include "win/files.h"
+#include "win/profile.h"
 #include "mergemod/merge_module_patching.h"
 #include "session/update_session.h"
 
@@ -49,7 +50,7 @@ void patchStepByStep(UpdateSession& session, const std::string& module,
     double stream = clock.lap();
     job.unpackCabinet();
     double unpack = clock.lap();
-    for (const std::string& name : mergemod::readProfileNames(moduleList, module.c_str()))
+    for (const std::string& name : win::profileNames(moduleList, module.c_str()))
         job.replaceModuleFile(session.newFilesDir, name);
     double replace = clock.lap();
     job.rebuildCabinet();
