@@ -38,6 +38,9 @@ inline constexpr char settingsFile[] = "vindale.bin";
 inline constexpr char moduleListFile[] = "msm.ini";
 inline constexpr char programFile[] = "trevix.exe";
 inline constexpr char selfDeleteBatchFile[] = "DelUS.bat";
+// The cleanup run's copy lives in a fresh folder of its own in the temporary
+// folder, named this and eight hexadecimal digits.
+inline constexpr char runFolderPrefix[] = "trevix-";
 inline constexpr char renameListFile[] = "WinInit.Ini";
 inline constexpr char adminComponentFile[] = "cvdadmn.dll";
 inline constexpr char managerComponentFile[] = "cvdmgt.exe";

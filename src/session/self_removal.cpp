@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cctype>
+
 #include "session/product_facts.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -13,13 +15,29 @@ std::string quoted(const std::string& path)
     return "\"" + path + "\"";
 }
 
+// A folder the install run made for its copy: the prefix and eight
+// hexadecimal digits.
+bool isRunFolder(const std::string& folder)
+{
+    const std::string parent = win::folderOf(folder);
+    if (parent.empty()) return false;
+    const std::string name = folder.substr(parent.size() + 1);
+    const size_t prefix = sizeof facts::runFolderPrefix - 1;
+    if (name.size() != prefix + 8 || name.compare(0, prefix, facts::runFolderPrefix) != 0) return false;
+    for (size_t i = prefix; i < name.size(); ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
+
 } // namespace
 
-std::string selfDeleteBatchText(const std::string& programPath, const std::string& batchPath)
+std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
+                                const std::string& batchPath)
 {
     const std::string program = quoted(programPath);
-    return ":Repeat\r\ndel " + program + "\r\nif exist " + program + " goto Repeat\r\ndel " +
-           quoted(batchPath) + "\r\n";
+    std::string text = ":Repeat\r\ndel " + program + "\r\nif exist " + program + " goto Repeat\r\n";
+    if (!folder.empty()) text += "rmdir " + quoted(folder) + "\r\n";
+    return text + "del " + quoted(batchPath) + "\r\n";
 }
 
 int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
@@ -29,13 +47,17 @@ int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
     if (programPath.find('%') != std::string::npos) return 0;
     const std::string folder = win::folderOf(programPath);
     if (folder.empty()) return 0;
-    const std::string batchPath = folder + "\\" + facts::selfDeleteBatchFile;
+    std::string runFolder, batchPath = folder + "\\" + facts::selfDeleteBatchFile;
+    if (isRunFolder(folder)) {
+        runFolder = folder;
+        batchPath = folder + ".bat";
+    }
 
     {
         win::File batch(CreateFileA(batchPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!batch) return 0;
-        const std::string text = selfDeleteBatchText(programPath, batchPath);
+        const std::string text = selfDeleteBatchText(programPath, runFolder, batchPath);
         DWORD written = 0;
         if (!WriteFile(batch.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
             written != text.size()) {
