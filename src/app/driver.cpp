@@ -29,8 +29,13 @@ void showDriverMessage(UINT textId)
 
 void runCleanupSequence(UpdateSession& session)
 {
-    if (session.osFamily == osWindows9x) applyLongNameRenames(session);
-    if (session.osFamily == osWindows9x) prepareStagingDirs(session, stagingRemove);
+    // Every family that scheduled staged files by their short names (all but
+    // the NT 4 and 5 families) gets the long names back and removes the
+    // emptied staging folders.
+    const bool shortNames = session.osFamily == osWindows9x || session.osFamily == osWinNt351 ||
+                            session.osFamily == osOther;
+    if (shortNames) applyLongNameRenames(session);
+    if (shortNames) prepareStagingDirs(session, stagingRemove);
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
     if (session.hasMergeModules == 1) {
         patchMergeModules(session);
@@ -45,6 +50,7 @@ void runInstallSequence(UpdateSession& session)
 {
     if (!checkProductVersion(session)) {
         showDriverMessage(IDS_WRONG_VERSION);
+        session.exitCode = exitOtherVersion;
         return;
     }
     if (wantsStatus(session.commandLine)) {
@@ -84,8 +90,11 @@ void writeDelayMarker()
 int runUpdate(UpdateSession& session)
 {
     initialiseEnvironment(session);
-    if (!isProductInstalled()) {
+    // Without a usable product folder every product path would start at the
+    // root or the current folder: that is no installation to update.
+    if (!isProductInstalled() || session.productDir.empty()) {
         showDriverMessage(IDS_NOT_INSTALLED);
+        session.exitCode = exitNotInstalled;
         return 1;
     }
     if (isCleanupRun(session.commandLine))

@@ -3,7 +3,8 @@
 struct UpdateSession;
 
 // The whole behaviour of one start: fills the session, checks the product and
-// runs the install or the cleanup sequence. Always 1.
+// runs the install or the cleanup sequence. Always 1; session.exitCode says
+// whether the run went through.
 int runUpdate(UpdateSession& session);
 
 // Creates the Tidewarden delay-marker key when the 10.5.0 product key exists.

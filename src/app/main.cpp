@@ -9,11 +9,17 @@ UpdateSession theSession;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
-    theSession.commandLine = commandLine ? commandLine : "";
-    runUpdate(theSession);
+    // Out of memory ends the run quietly: the cleanup run has nobody to
+    // answer the runtime's abort box.
+    try {
+        theSession.commandLine = commandLine ? commandLine : "";
+        runUpdate(theSession);
+    } catch (...) {
+        theSession.exitCode = exitOutOfMemory;
+    }
     // No main window: the message loop ends at once.
     PostQuitMessage(0);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-    return 0;
+    return static_cast<int>(theSession.exitCode);
 }

@@ -35,19 +35,19 @@ int applyRule(UpdateSession& session, const std::string& name, std::string& fold
     } else if (name == session.macroSysDir) {
         text = win::systemFolder();
     } else if (name == session.macroVelDir) {
-        if (!readMachineString(facts::sharedUsageKey, "", text)) return 0;
+        if (!readMachineFolder(facts::sharedUsageKey, "", text)) return 0;
     } else if (name == session.macroTwDir) {
-        if (!readMachineString(facts::sharedUsageKey, facts::tidewardenValue, text)) return 0;
+        if (!readMachineFolder(facts::sharedUsageKey, facts::tidewardenValue, text)) return 0;
     } else if (name == session.macroDrvDir) {
         text = win::windowsFolder();
         if (text.empty()) return 0;
         text += sep + "System32" + sep + "Drivers";
     } else if (name == session.macroCmsDir) {
-        if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), facts::cmsDirValue, text)) return 0;
+        if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), facts::cmsDirValue, text)) return 0;
     } else if (name == session.macroDataDir) {
-        if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), facts::filesDirectoryValue, text)) return 0;
+        if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), facts::filesDirectoryValue, text)) return 0;
     } else if (name == session.macroVelShared) {
-        if (!readMachineString(facts::windowsVersionKey, facts::commonFilesValue, text)) return 0;
+        if (!readMachineFolder(facts::windowsVersionKey, facts::commonFilesValue, text)) return 0;
         if (text.empty() || text.back() != '\\') text += "\\";
         text += "Veltrane Shared";
     } else if (name == session.macroMergeModulesDir) {

@@ -28,6 +28,36 @@ int readMachineString(const std::string& key, const std::string& value, std::str
     return 1;
 }
 
+namespace {
+
+// The temporary folder; its short form when the long one does not fit the
+// buffer, and empty when neither does: an empty text would put the cleanup
+// run's copy at the root of the drive.
+std::string temporaryFolder()
+{
+    char buffer[win::machineTextSize] = {};
+    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    if (length > 0 && length < sizeof buffer) return std::string(buffer, length);
+    if (length == 0) return std::string();
+    std::string full(length + 1, '\0');
+    const DWORD fullLength = GetTempPathA(length + 1, &full[0]);
+    if (fullLength == 0 || fullLength > length) return std::string();
+    full.resize(fullLength);
+    return win::shortPath(full);
+}
+
+} // namespace
+
+int readMachineFolder(const std::string& key, const std::string& value, std::string& out)
+{
+    std::string text;
+    // The folder is only ever joined with a backslash: what counts is that
+    // the joined path is absolute ("C:" then stands for the root).
+    if (!readMachineString(key, value, text) || !win::isAbsolutePath(text + "\\")) return 0;
+    out = std::move(text);
+    return 1;
+}
+
 int isProductInstalled()
 {
     char buffer[4] = {};
@@ -95,14 +125,12 @@ int initialiseEnvironment(UpdateSession& session)
     session.macroMergeModulesEngDir = win::loadText(IDS_MACRO_MERGEMODULESENGDIR);
     session.macroPackagerResDir = win::loadText(IDS_MACRO_PACKAGERRESDIR);
 
-    if (!readMachineString(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR),
+    if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR),
                            session.productDir))
         result = 0;
     if (!findProgramDir(session.programDir)) result = 0;
 
-    char temp[win::machineTextSize] = {};
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    session.tempDir = length < sizeof temp ? std::string(temp, length) : std::string();
+    session.tempDir = temporaryFolder();
     if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0]) {
         while (!session.tempDir.empty() && session.tempDir.back() == '\\')
             session.tempDir.pop_back();

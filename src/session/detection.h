@@ -27,6 +27,13 @@ unsigned long detectOsFamily();
 // drops one trailing backslash. out changes only on success.
 int readMachineString(const std::string& key, const std::string& value, std::string& out);
 
+// readMachineString for a folder: only an absolute path counts (a drive letter,
+// a colon and a backslash, or a UNC path); anything else, an empty text
+// included, is a missing value. Every folder read from the registry goes
+// through here: a relative one would name a folder below whatever the current
+// folder happens to be.
+int readMachineFolder(const std::string& key, const std::string& value, std::string& out);
+
 // The running program's folder without a trailing backslash.
 int findProgramDir(std::string& out);
 

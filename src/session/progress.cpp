@@ -5,22 +5,15 @@
 #include "res/resource.h"
 #include "win/system_library.h"
 
-namespace {
-
-// Exit waits for a thread whose dialog never appeared only this long.
-constexpr DWORD lateDialogLimitMs = 30000;
-
-} // namespace
-
 ProgressWindow::ProgressWindow() = default;
 
-// Close the dialog, then wait for its thread: the process must not end while
-// the dialog thread still uses the program's resources.
+// Close the dialog, then wait for its thread as long as it runs: the thread
+// uses this object, and a dialog that appears late closes itself at once.
 ProgressWindow::~ProgressWindow()
 {
     closing_ = true;
     close();
-    if (threadHandle) WaitForSingleObject(threadHandle.get(), started_ ? INFINITE : lateDialogLimitMs);
+    if (threadHandle) WaitForSingleObject(threadHandle.get(), INFINITE);
 }
 
 int ProgressWindow::start(int count)
@@ -43,7 +36,6 @@ int ProgressWindow::start(int count)
     // The thread's end counts too: a dialog that cannot be created never signals.
     HANDLE waitFor[2] = {startEvent.get(), threadHandle.get()};
     DWORD result = WaitForMultipleObjects(2, waitFor, FALSE, startLimitMs);
-    started_ = result == WAIT_OBJECT_0;
     // After a timeout the thread may still signal the event: keep it open until then.
     if (result != WAIT_TIMEOUT) startEvent.reset();
     return 1;

@@ -40,5 +40,4 @@ private:
     win::Handle threadHandle;
     win::Handle startEvent;
     int fileCount = 0;
-    bool started_ = false;   // start saw the dialog appear
 };

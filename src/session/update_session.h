@@ -55,7 +55,14 @@ struct UpdateSession {
     std::unique_ptr<ProgressWindow> progress;
     unsigned long osFamily = 0;
     int hasMergeModules = 0;
+    // The program's exit status: 0 when the run went through, else one of the
+    // codes below, which deployment tools know from Windows Installer.
+    unsigned long exitCode = 0;
 };
+
+constexpr unsigned long exitNotInstalled = 1605;      // ERROR_UNKNOWN_PRODUCT
+constexpr unsigned long exitOtherVersion = 1638;      // ERROR_PRODUCT_VERSION
+constexpr unsigned long exitOutOfMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
 
 // Run kinds, from plain case-sensitive substring tests on the command line.
 bool isCleanupRun(const std::string& commandLine);

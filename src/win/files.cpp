@@ -1,5 +1,6 @@
 #include "win/files.h"
 
+#include "win/system_library.h"
 #include "win/unique.h"
 
 namespace win {
@@ -17,6 +18,12 @@ std::string folderText(UINT (WINAPI* query)(LPSTR, UINT))
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where moveOver sets the old target aside.
+std::string asideName(const std::string& source)
+{
+    return source + ".old";
+}
 
 std::string lowerAscii(std::string text)
 {
@@ -62,6 +69,16 @@ std::string shortPath(const std::string& path, DWORD bufferSize)
 int fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+bool isAbsolutePath(const std::string& path)
+{
+    if (path.size() < 3) return false;
+    const char first = path[0];
+    const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    if (letter) return path[1] == ':' && path[2] == '\\';
+    // "\\.\" and "\\?\" name devices and raw paths, not a share.
+    return first == '\\' && path[1] == '\\' && path[2] != '\\' && path[2] != '.' && path[2] != '?';
 }
 
 bool isPlainFileName(const std::string& name)
@@ -116,40 +133,97 @@ bool emptyFolder(const std::string& folder)
     return true;
 }
 
-bool replaceFile(const std::string& target, const void* data, DWORD size)
+bool createPrivateFolder(const std::string& path)
 {
-    const std::string temporary = target + ".new";
-    File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!file) return false;
-    auto removeTemporary = onScopeExit([&] { DeleteFileA(temporary.c_str()); });
-    DWORD written = 0;
-    if (!WriteFile(file.get(), data, size, &written, nullptr) || written != size) return false;
-    FlushFileBuffers(file.get());
-    file.reset();
+    // The 9x family has no access control; its advapi32 only has stubs, and
+    // the functions are looked up so that the program still loads there.
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        return CreateDirectoryA(path.c_str(), nullptr) != 0;
+    auto allocateSid = systemFunction<decltype(AllocateAndInitializeSid)>("advapi32.dll", "AllocateAndInitializeSid");
+    auto freeSid = systemFunction<decltype(FreeSid)>("advapi32.dll", "FreeSid");
+    auto sidLength = systemFunction<decltype(GetLengthSid)>("advapi32.dll", "GetLengthSid");
+    auto initializeAcl = systemFunction<decltype(InitializeAcl)>("advapi32.dll", "InitializeAcl");
+    auto addAllowed = systemFunction<decltype(AddAccessAllowedAce)>("advapi32.dll", "AddAccessAllowedAce");
+    auto getAce = systemFunction<decltype(GetAce)>("advapi32.dll", "GetAce");
+    auto initializeDescriptor =
+        systemFunction<decltype(InitializeSecurityDescriptor)>("advapi32.dll", "InitializeSecurityDescriptor");
+    auto setDacl = systemFunction<decltype(SetSecurityDescriptorDacl)>("advapi32.dll", "SetSecurityDescriptorDacl");
+    if (!allocateSid || !freeSid || !sidLength || !initializeAcl || !addAllowed || !getAce || !initializeDescriptor ||
+        !setDacl)
+        return false;
 
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr, system = nullptr;
+    auto freeSids = onScopeExit([&] {
+        if (administrators) freeSid(administrators);
+        if (system) freeSid(system);
+    });
+    if (!allocateSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                     &administrators) ||
+        !allocateSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
+        return false;
+    const DWORD aclSize = sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + sidLength(administrators) + sidLength(system);
+    std::vector<DWORD> acl((aclSize + sizeof(DWORD) - 1) / sizeof(DWORD));
+    PACL list = reinterpret_cast<PACL>(acl.data());
+    if (!initializeAcl(list, aclSize, ACL_REVISION) || !addAllowed(list, ACL_REVISION, GENERIC_ALL, administrators) ||
+        !addAllowed(list, ACL_REVISION, GENERIC_ALL, system))
+        return false;
+    // NT 4.0 has no call that adds an inheritable entry: the flags are set in place.
+    for (DWORD i = 0; i < 2; ++i) {
+        void* ace = nullptr;
+        if (!getAce(list, i, &ace)) return false;
+        static_cast<ACE_HEADER*>(ace)->AceFlags |= OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    }
+    SECURITY_DESCRIPTOR descriptor;
+    if (!initializeDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) || !setDacl(&descriptor, TRUE, list, FALSE))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    return CreateDirectoryA(path.c_str(), &attributes) != 0;
+}
+
+bool moveOver(const std::string& source, const std::string& target)
+{
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    if (MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        removeTemporary.dismiss();
-        return true;
-    }
-    // Windows 9x has no replacing move: set the old file aside, then put it back on failure.
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!MoveFileA(temporary.c_str(), target.c_str())) return false;
-        removeTemporary.dismiss();
-        return true;
-    }
-    const std::string old = target + ".old";
+    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(source.c_str(), target.c_str()) != 0;
+    const std::string old = asideName(source);
     DeleteFileA(old.c_str());
     if (!MoveFileA(target.c_str(), old.c_str())) return false;
-    if (!MoveFileA(temporary.c_str(), target.c_str())) {
+    if (!MoveFileA(source.c_str(), target.c_str())) {
         MoveFileA(old.c_str(), target.c_str());
         return false;
     }
-    removeTemporary.dismiss();
     DeleteFileA(old.c_str());
     return true;
+}
+
+void finishMoveOver(const std::string& source, const std::string& target)
+{
+    if (!fileExists(target)) MoveFileA(asideName(source).c_str(), target.c_str());
+}
+
+bool replaceFile(const std::string& target, const void* data, DWORD size)
+{
+    const std::string folder = target + ".save";
+    const std::string temporary = folder + "\\new";
+    emptyFolder(folder);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    auto removeFolder = onScopeExit([&] {
+        emptyFolder(folder);
+        RemoveDirectoryA(folder.c_str());
+    });
+    {
+        File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), data, size, &written, nullptr) || written != size) return false;
+        FlushFileBuffers(file.get());
+    }
+    return moveOver(temporary, target);
 }
 
 } // namespace win

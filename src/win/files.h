@@ -24,6 +24,10 @@ std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSiz
 // of files is not scanned for each test.
 int fileExists(const std::string& path);
 
+// A path that names the same place from every current folder and drive: a
+// drive letter, a colon and a backslash ("C:\\"), or a UNC path ("\\\\server\\share").
+bool isAbsolutePath(const std::string& path);
+
 // A name that stays inside the folder it is joined to: not empty, no folder
 // part or drive (backslash, slash, colon; double-byte aware), not made only of
 // dots and blanks (Windows drops those, "..." names the folder itself), and no
@@ -41,9 +45,24 @@ bool deleteFile(const std::string& path);
 // Deletes every file of folder; sub-folders stay. false when it cannot be listed.
 bool emptyFolder(const std::string& folder);
 
-// Replaces target by a complete new file of data: written beside it as
-// target + ".new", then moved over it, so that a failed write never leaves
-// target truncated. A read-only or locked target stays as it is.
+// Creates a new folder (an existing one fails) that on the NT family only
+// administrators and the system may use; the files put into it inherit that.
+bool createPrivateFolder(const std::string& path);
+
+// Moves source over target, replacing it; where the system has no replacing
+// move (Windows 9x) the old target is set aside and put back on failure. A
+// read-only or locked target stays as it is.
+bool moveOver(const std::string& source, const std::string& target);
+
+// After a moveOver that was cut off between setting the old target aside and
+// moving source in (Windows 9x only): puts the old target back.
+void finishMoveOver(const std::string& source, const std::string& target);
+
+// Replaces target by a complete new file of data, so that a failed write never
+// leaves target truncated: the new file is written in a folder of its own
+// beside target (target + ".save", never a file that a walk of target's folder
+// would take for one of its files), moved over target, and the folder removed,
+// a leftover of an interrupted write included.
 bool replaceFile(const std::string& target, const void* data, DWORD size);
 
 } // namespace win
