@@ -28,25 +28,22 @@ cp -r "$here/product/." "$product/"
 cp -r "$here/package/." "$package/"
 cp "$bin/trevix.exe" "$bin/trevixrun.exe" "$package/"
 # The product's merge module, carrying two of its files; the update names it in msm.ini.
-source "$here/../tests/mergemod/msmkit.sh"
+source "$here/../tests/kit/modules.sh"
 modules="$product/Packager/Merge Modules"
 mkdir -p "$modules" "$WINEPREFIX/msm"
 cp "$product/cvdhost.exe" "$WINEPREFIX/msm/cvdhost.exe"
 cp "$product/Corvindale Viewer.dll" "$WINEPREFIX/msm/viewer.dll"
-{ file_idt_header
-  printf 'cvdhost.exe\tHost\tcvdhost.exe\t%s\t10.5.0.0\t0\t512\t1\n' "$(stat -c %s "$WINEPREFIX/msm/cvdhost.exe")"
-  printf 'viewer.dll\tViewer\tCORVIN~1.DLL|Corvindale Viewer.dll\t%s\t10.5.0.0\t0\t512\t2\n' \
-    "$(stat -c %s "$WINEPREFIX/msm/viewer.dll")"
-} > "$WINEPREFIX/msm/File.idt"
-{ registry_idt_header
-  printf 'Revision\t2\tSoftware\\Veltrane\\Corvindale\\CurrentVersion\tRevision\t#1000\tHost\n'
-} > "$WINEPREFIX/msm/Registry.idt"
-(cd "$WINEPREFIX/msm" && build_module "$modules/CVDCOREMAIN.MSM" "$WINEPREFIX/msm" File.idt Registry.idt) >/dev/null
+file_idt "cvdhost.exe	Host	cvdhost.exe	$(stat -c %s "$WINEPREFIX/msm/cvdhost.exe")	10.5.0.0	0	512	1" \
+  "viewer.dll	Viewer	CORVIN~1.DLL|Corvindale Viewer.dll	$(stat -c %s "$WINEPREFIX/msm/viewer.dll")	10.5.0.0	0	512	2" \
+  > "$WINEPREFIX/msm/File.idt"
+registry_idt "Revision	2	Software\\Veltrane\\Corvindale\\CurrentVersion	Revision	#1000	Host" > "$WINEPREFIX/msm/Registry.idt"
+(cd "$WINEPREFIX/msm" && gcab -c -z module.cab cvdhost.exe viewer.dll &&
+  build_module "$modules/CVDCOREMAIN.MSM" module.cab File.idt Registry.idt) >/dev/null
 rm -rf "$WINEPREFIX/msm"
 
 # Two of the product's libraries, as stand-ins that log their registration.
-cp "$bin/standinlib.dll" "$product/Legendpane.dll"
-cp "$bin/standinlib.dll" "$product/RavenGate.dll"
+cp "$bin/kitlib.dll" "$product/Legendpane.dll"
+cp "$bin/kitlib.dll" "$product/RavenGate.dll"
 
 reg() { wine reg "$@" >/dev/null 2>&1; }
 sys='HKLM\Software\Veltrane\Corvindale\CurrentVersion\System'
@@ -57,8 +54,9 @@ reg add 'HKLM\SOFTWARE\Veltrane\Corvindale\10.5.0' /f
 reg add 'HKCU\Software\Wine\AppDefaults\trevix.exe' /v Version /d "$family" /f
 # The maker's registration component, as a stand-in that logs what it records.
 mkdir -p "$c/Program Files/Veltrane Wynfold"
-cp "$bin/wynfold_standin.dll" "$c/Program Files/Veltrane Wynfold/wynfold.dll"
-wine regsvr32 /s 'C:\Program Files\Veltrane Wynfold\wynfold.dll' >/dev/null 2>&1
+cp "$bin/kitlib.dll" "$c/Program Files/Veltrane Wynfold/wynfold.dll"
+reg add 'HKCR\CLSID\{2D7F40B9-1E6C-4A53-8C2E-7B95D0A3E611}\InprocServer32' /ve /d 'C:\Program Files\Veltrane Wynfold\wynfold.dll' /f
+reg add 'HKCR\CLSID\{2D7F40B9-1E6C-4A53-8C2E-7B95D0A3E611}\InprocServer32' /v ThreadingModel /d Apartment /f
 # A full installation of 10.4; the update is for 10.x and stamps 10.5.
 wine "$bin/mksettings.exe" 'C:\Program Files\Corvindale\vindale.bin' 10 4 0 3
 wine cmd /c exit </dev/null >/dev/null 2>&1
@@ -105,7 +103,7 @@ wine "$bin/holdfile.exe" 'C:\Program Files\Corvindale\Corvindale Viewer.dll' 20 
 holder=$!
 sleep 2
 echo "== Running the update: trevixrun.exe in C:\\Updates\\Corvindale 10.5.1"
-wine "$bin/watcher.exe" --timeout 300 -- "C:\\Updates\\Corvindale 10.5.1\\trevixrun.exe"
+wine "$bin/runner.exe" --run -- "C:\\Updates\\Corvindale 10.5.1\\trevixrun.exe" | tr -d '\r'
 kill $holder 2>/dev/null || true
 wait $holder 2>/dev/null || true
 state > "$build/demo-installed.txt"
@@ -116,7 +114,7 @@ cat "$build/demo-installed.txt"
 echo
 echo "== Restarting Windows: staged files move, the RunOnce cleanup run starts"
 # The self-removal batch echoes its commands where Windows would show no console.
-wine "$bin/watcher.exe" --timeout 300 -- wineboot.exe -r | tr -d "\r" | grep -v -e "^C:.*>" -e "^ *$" || true
+wine "$bin/runner.exe" --run -- wineboot.exe -r | tr -d "\r" | grep -v -e "^C:.*>" -e "^ *$" || true
 sleep 3
 state > "$build/demo-after.txt"
 echo

@@ -95,7 +95,9 @@ int copyOneFile(const std::string& name, const std::string& sourceDir, const std
 {
     const std::string source = sourceDir + "\\" + name;
     const std::string target = targetDir + "\\" + name;
-    return CopyFileA(source.c_str(), target.c_str(), FALSE) ? 1 : 0;
+    // Whole or not at all: a full drive must not leave the installed file cut
+    // short, nor a cut copy in a staging folder to replace it at the restart.
+    return win::copyOver(source, target) ? 1 : 0;
 }
 
 void closeRenameList(UpdateSession& session)
@@ -190,6 +192,9 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
     const bool longNames = session.osFamily == osWinNt40 || session.osFamily == osWin2000 ||
                            session.osFamily == osWindowsXp;
 
+    // A copy cut off by a killed run is no staged file, and would keep the
+    // emptied staging folder from going.
+    win::removeLeftoverCopies(staging);
     std::vector<WIN32_FIND_DATAA> entries;
     // Without the short folders there is no sound target: "\name" would land
     // at the root of the current drive.

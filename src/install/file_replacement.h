@@ -14,8 +14,8 @@ constexpr unsigned long renameSpare = 16384;
 // Attempts after the first to open a locked WinInit.Ini, one second apart.
 constexpr int renameOpenRetries = 15;
 
-// Copies sourceDir\name to targetDir\name, overwriting; read-only targets fail.
-// Returns the copy's result (non-zero on success).
+// Copies sourceDir\name to targetDir\name, overwriting, whole or not at all;
+// read-only targets and targets in use fail. 1 on success.
 int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir);
 
 // Arranges for every staged file of the twelve staging folders to replace

@@ -31,19 +31,22 @@ int readMachineString(const std::string& key, const std::string& value, std::str
 namespace {
 
 // The temporary folder; its short form when the long one does not fit the
-// buffer, and empty when neither does: an empty text would put the cleanup
-// run's copy at the root of the drive.
+// buffer. Empty when neither fits or it is no absolute path: the cleanup
+// run's copy would otherwise land at the root of the drive or below the
+// current folder.
 std::string temporaryFolder()
 {
     char buffer[win::machineTextSize] = {};
     const DWORD length = GetTempPathA(sizeof buffer, buffer);
-    if (length > 0 && length < sizeof buffer) return std::string(buffer, length);
-    if (length == 0) return std::string();
-    std::string full(length + 1, '\0');
-    const DWORD fullLength = GetTempPathA(length + 1, &full[0]);
-    if (fullLength == 0 || fullLength > length) return std::string();
-    full.resize(fullLength);
-    return win::shortPath(full);
+    std::string folder;
+    if (length > 0 && length < sizeof buffer) {
+        folder.assign(buffer, length);
+    } else if (length >= sizeof buffer) {
+        std::string full(length + 1, '\0');
+        const DWORD fullLength = GetTempPathA(length + 1, &full[0]);
+        if (fullLength > 0 && fullLength <= length) folder = win::shortPath(full.substr(0, fullLength));
+    }
+    return win::isAbsolutePath(folder) ? folder : std::string();
 }
 
 } // namespace

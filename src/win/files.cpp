@@ -187,6 +187,11 @@ bool moveOver(const std::string& source, const std::string& target)
 {
     const DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    // In use: a program holds it open. Asked first, because not every system
+    // refuses to move a file over one that is open.
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        !File(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
+        return false;
     if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(source.c_str(), target.c_str()) != 0;
     const std::string old = asideName(source);
@@ -205,9 +210,16 @@ void finishMoveOver(const std::string& source, const std::string& target)
     if (!fileExists(target)) MoveFileA(asideName(source).c_str(), target.c_str());
 }
 
-bool replaceFile(const std::string& target, const void* data, DWORD size)
+namespace {
+
+const char* const saveSuffix = ".save";
+
+// The whole-or-nothing replacement: write makes the new file at the path it
+// is given.
+template <typename Write>
+bool replaceWhole(const std::string& target, Write write)
 {
-    const std::string folder = target + ".save";
+    const std::string folder = target + saveSuffix;
     const std::string temporary = folder + "\\new";
     emptyFolder(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -215,15 +227,42 @@ bool replaceFile(const std::string& target, const void* data, DWORD size)
         emptyFolder(folder);
         RemoveDirectoryA(folder.c_str());
     });
-    {
+    return write(temporary) && moveOver(temporary, target);
+}
+
+} // namespace
+
+void removeLeftoverCopies(const std::string& folder)
+{
+    std::vector<WIN32_FIND_DATAA> entries;
+    listFolder(folder, entries);
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        const std::string name = entry.cFileName;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= 5 ||
+            lstrcmpiA(name.c_str() + name.size() - 5, saveSuffix) != 0)
+            continue;
+        emptyFolder(folder + "\\" + name);
+        RemoveDirectoryA((folder + "\\" + name).c_str());
+    }
+}
+
+bool copyOver(const std::string& source, const std::string& target)
+{
+    return replaceWhole(target, [&](const std::string& temporary) {
+        return CopyFileA(source.c_str(), temporary.c_str(), FALSE) != 0;
+    });
+}
+
+bool replaceFile(const std::string& target, const void* data, DWORD size)
+{
+    return replaceWhole(target, [&](const std::string& temporary) {
         File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-        if (!file) return false;
         DWORD written = 0;
-        if (!WriteFile(file.get(), data, size, &written, nullptr) || written != size) return false;
-        FlushFileBuffers(file.get());
-    }
-    return moveOver(temporary, target);
+        const bool ok = file && WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+        if (ok) FlushFileBuffers(file.get());
+        return ok;
+    });
 }
 
 } // namespace win

@@ -51,18 +51,25 @@ bool createPrivateFolder(const std::string& path);
 
 // Moves source over target, replacing it; where the system has no replacing
 // move (Windows 9x) the old target is set aside and put back on failure. A
-// read-only or locked target stays as it is.
+// target that is read-only or in use (open without sharing) stays as it is.
 bool moveOver(const std::string& source, const std::string& target);
 
 // After a moveOver that was cut off between setting the old target aside and
 // moving source in (Windows 9x only): puts the old target back.
 void finishMoveOver(const std::string& source, const std::string& target);
 
-// Replaces target by a complete new file of data, so that a failed write never
-// leaves target truncated: the new file is written in a folder of its own
-// beside target (target + ".save", never a file that a walk of target's folder
-// would take for one of its files), moved over target, and the folder removed,
-// a leftover of an interrupted write included.
+// Copies source over target whole or not at all: a full drive or a failed
+// read never leaves target cut or gone. The copy is made in a folder of its
+// own beside target (target + ".save", never a file that a walk of target's
+// folder would take for one of its files), then moved over it; the folder
+// goes, a leftover of an interrupted copy included. Fails as a plain copy
+// would for a target that is read-only or in use.
+bool copyOver(const std::string& source, const std::string& target);
+
+// Removes from folder what an interrupted copyOver or replaceFile left there.
+void removeLeftoverCopies(const std::string& folder);
+
+// copyOver for data held in memory.
 bool replaceFile(const std::string& target, const void* data, DWORD size);
 
 } // namespace win

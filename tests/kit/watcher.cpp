@@ -4,268 +4,141 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-
-#include "kit/testkit.h"
 
 namespace kit {
 
 namespace {
 
-// Message-box controls: the text static has id 0xFFFF (older builds use 100),
-// the icon static 1088.
-constexpr int textControlIds[] = {0xFFFF, 100};
-constexpr int iconControlId = 1088;
-constexpr int progressControlId = 1003;
-constexpr int buttonIds[] = {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO};
-
-std::string windowText(HWND window)
+std::string textOf(HWND window)
 {
     char buffer[2048] = {};
     GetWindowTextA(window, buffer, sizeof buffer);
     return buffer;
 }
 
-std::string className(HWND window)
+bool isClass(HWND window, const char* name)
 {
     char buffer[64] = {};
     GetClassNameA(window, buffer, sizeof buffer);
-    return buffer;
+    return lstrcmpiA(buffer, name) == 0;
 }
 
-// A system icon is loaded anew in every process, so handles cannot be compared
-// across processes; the kit's hook library (iconmark.dll) marks the icon kind as
-// a window property from inside the dialog's process.
-std::string iconKind(HWND window, HICON icon)
+// The progress bar's range and position; its range stays as first read (a
+// dialog that is going answers zeros).
+void readBar(HWND window, Dialog& d, bool first)
 {
-    if (!icon) return "none";
-    HANDLE mark = GetPropA(window, "kit.icon");
-    switch (reinterpret_cast<UINT_PTR>(mark)) {
-    case 8: return "none";
-    case 1: return "information";
-    case 2: return "question";
-    case 3: return "warning";
-    case 4: return "error";
-    default: return "unknown";
+    HWND bar = GetDlgItem(window, 1003);
+    if (!bar || !isClass(bar, PROGRESS_CLASSA) || !IsWindow(window)) return;
+    if (first) {
+        d.barMin = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
+        d.barMax = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     }
+    d.barPos = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
 }
 
-} // namespace
-
-Dialog inspectDialog(HWND window)
+Dialog inspect(HWND window)
 {
     Dialog d;
-    d.window = window;
-    GetWindowThreadProcessId(window, &d.processId);
-    d.caption = windowText(window);
-    for (int id : textControlIds) {
-        HWND text = GetDlgItem(window, id);
-        if (text && className(text) == "Static") {
-            d.text = windowText(text);
-            break;
-        }
-    }
-    for (int id : buttonIds) {
+    d.caption = textOf(window);
+    HWND text = GetDlgItem(window, 0xFFFF);
+    if (text && isClass(text, "Static")) d.text = textOf(text);
+    static const char* const names[] = {"", "OK", "Cancel", "Abort", "Retry", "Ignore", "Yes", "No"};
+    for (int id = IDOK; id <= IDNO; ++id) {
         HWND button = GetDlgItem(window, id);
-        if (button && IsWindowVisible(button)) d.buttons.push_back(id);
+        if (button && IsWindowVisible(button)) d.buttons += (d.buttons.empty() ? "" : "/") + std::string(names[id]);
     }
-    HWND iconControl = GetDlgItem(window, iconControlId);
-    HICON icon = iconControl && IsWindowVisible(iconControl)
-                     ? reinterpret_cast<HICON>(SendMessageA(iconControl, STM_GETICON, 0, 0))
-                     : nullptr;
-    d.hasIcon = icon != nullptr;
-    d.icon = iconKind(window, icon);
-    d.owner = GetWindow(window, GW_OWNER);
-    if (d.owner) d.ownerCaption = windowText(d.owner);
-    HWND bar = GetDlgItem(window, progressControlId);
-    if (bar && className(bar) == PROGRESS_CLASSA) {
-        d.progressBar = true;
-        // Without a PBRANGE the limits come back as results, which works across processes.
-        d.progressMin = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0));
-        d.progressMax = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-        d.progressPos = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-    }
+    if (d.buttons.empty()) d.buttons = "none";
+    // Icon handles mean nothing in another process: kitlib's hook marks the
+    // icon's kind from inside the dialog's own process.
+    static const char* const kinds[] = {"unknown", "information", "question", "warning", "error"};
+    const UINT_PTR mark = reinterpret_cast<UINT_PTR>(GetPropA(window, "kit.icon"));
+    d.icon = mark == 8 || !mark ? "none" : kinds[mark <= 4 ? mark : 0];
+    HWND owner = GetWindow(window, GW_OWNER);
+    d.owner = owner ? textOf(owner) : "none";
+    readBar(window, d, true);
     return d;
 }
 
-std::string describe(const Dialog& d)
+BOOL CALLBACK collect(HWND window, LPARAM found)
 {
-    std::string buttons;
-    for (int id : d.buttons) {
-        static const char* names[] = {"", "OK", "Cancel", "Abort", "Retry", "Ignore", "Yes", "No"};
-        if (!buttons.empty()) buttons += "/";
-        buttons += id >= 1 && id <= 7 ? names[id] : "?";
-    }
-    std::string text = d.text;
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    char line[4096];
-    std::snprintf(line, sizeof line, "[%s] \"%s\" buttons=%s icon=%s owner=%s%s%s", d.caption.c_str(),
-                  text.c_str(), buttons.empty() ? "none" : buttons.c_str(), d.icon.c_str(),
-                  d.owner ? "\"" : "none", d.owner ? d.ownerCaption.c_str() : "", d.owner ? "\"" : "");
-    std::string result = line;
-    if (d.progressBar)
-        result += " bar=" + std::to_string(d.progressMin) + ".." + std::to_string(d.progressMax) + "@" +
-                  std::to_string(d.progressPos);
-    return result;
-}
-
-struct DialogWatcher::State {
-    std::vector<Answer> answers;
-    int defaultButton;
-    mutable std::mutex lock;
-    std::vector<Dialog> seen;
-    std::function<void(const Dialog&)> callback;
-    HANDLE stopEvent = nullptr;
-    HANDLE thread = nullptr;
-};
-
-DialogWatcher::DialogWatcher(std::vector<Answer> answers, int defaultButton) : state_(new State)
-{
-    state_->answers = std::move(answers);
-    state_->defaultButton = defaultButton;
-    state_->stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    state_->thread = CreateThread(nullptr, 0, &DialogWatcher::threadMain, this, 0, nullptr);
-}
-
-DialogWatcher::~DialogWatcher()
-{
-    stop();
-    CloseHandle(state_->stopEvent);
-    delete state_;
-}
-
-void DialogWatcher::stop()
-{
-    if (!state_->thread) return;
-    SetEvent(state_->stopEvent);
-    WaitForSingleObject(state_->thread, 10000);
-    CloseHandle(state_->thread);
-    state_->thread = nullptr;
-}
-
-void DialogWatcher::onSeen(std::function<void(const Dialog&)> callback)
-{
-    std::lock_guard<std::mutex> guard(state_->lock);
-    state_->callback = std::move(callback);
-}
-
-std::vector<Dialog> DialogWatcher::dialogs() const
-{
-    std::lock_guard<std::mutex> guard(state_->lock);
-    return state_->seen;
-}
-
-bool DialogWatcher::waitFor(const std::function<bool(const Dialog&)>& pred, DWORD timeoutMs, Dialog* found)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        for (const Dialog& d : dialogs()) {
-            if (pred(d)) {
-                if (found) *found = d;
-                return true;
-            }
-        }
-        if (GetTickCount() - start >= timeoutMs) return false;
-        Sleep(20);
-    }
-}
-
-DWORD WINAPI DialogWatcher::threadMain(void* self)
-{
-    auto* watcher = static_cast<DialogWatcher*>(self);
-    HMODULE marker = LoadLibraryA((binDir() + "\\iconmark.dll").c_str());
-    FARPROC found = marker ? GetProcAddress(marker, "iconMarkHook") : nullptr;
-    HOOKPROC proc = nullptr;
-    if (found) std::memcpy(&proc, &found, sizeof proc);
-    HHOOK hook = proc ? SetWindowsHookExA(WH_CBT, proc, marker, 0) : nullptr;
-    while (MsgWaitForMultipleObjects(1, &watcher->state_->stopEvent, FALSE, 20, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-        watcher->poll();
-    }
-    if (hook) UnhookWindowsHookEx(hook);
-    if (marker) FreeLibrary(marker);
-    return 0;
-}
-
-namespace {
-
-struct Found {
-    DWORD ownProcess;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK collect(HWND window, LPARAM param)
-{
-    auto* found = reinterpret_cast<Found*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != found->ownProcess && IsWindowVisible(window) && className(window) == "#32770")
-        found->windows.push_back(window);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() && IsWindowVisible(window) && isClass(window, "#32770"))
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     return TRUE;
 }
 
 } // namespace
 
-void DialogWatcher::poll()
+Watcher::Watcher(std::vector<Answer> answers, bool echo)
+    : answers_(std::move(answers)), echo_(echo), stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      thread_(CreateThread(nullptr, 0, threadMain, this, 0, nullptr))
 {
-    Found found{GetCurrentProcessId(), {}};
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
+}
+
+std::vector<Dialog> Watcher::stop()
+{
+    SetEvent(stopEvent_);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+    CloseHandle(stopEvent_);
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<Dialog> dialogs;
+    for (const auto& entry : seen_) dialogs.push_back(entry.second);
+    return dialogs;
+}
+
+DWORD WINAPI Watcher::threadMain(void* self)
+{
+    auto* watcher = static_cast<Watcher*>(self);
+    HMODULE library = LoadLibraryA(join(binDir(), "kitlib.dll").c_str());
+    auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(library, "iconMarkHook")));
+    HHOOK handle = hook ? SetWindowsHookExA(WH_CBT, hook, library, 0) : nullptr;
+    while (MsgWaitForMultipleObjects(1, &watcher->stopEvent_, FALSE, 20, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        watcher->poll();
+    }
+    if (handle) UnhookWindowsHookEx(handle);
+    return 0;
+}
+
+void Watcher::poll()
+{
+    std::vector<HWND> windows;
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&windows));
     // Z order puts an owned window above its owner: bottom first is the order of appearance.
-    std::reverse(found.windows.begin(), found.windows.end());
-    for (HWND window : found.windows) {
-        {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            bool known = std::any_of(state_->seen.begin(), state_->seen.end(),
-                                     [&](const Dialog& d) { return d.window == window; });
-            if (known) {
-                // A progress bar moves while we watch: keep its latest position.
-                // Its range is set once, before the dialog shows, and is kept
-                // as first read: a dialog that is going answers zeros.
-                for (Dialog& d : state_->seen)
-                    if (d.window == window && d.progressBar) {
-                        Dialog now = inspectDialog(window);
-                        if (now.progressBar && IsWindow(window)) d.progressPos = now.progressPos;
-                    }
-                continue;
-            }
-        }
+    std::reverse(windows.begin(), windows.end());
+    // Known dialogs first: a bar's position is read before any answer lets the run go on.
+    std::unique_lock<std::mutex> guard(lock_);
+    std::vector<HWND> fresh;
+    for (HWND window : windows) {
+        auto known = std::find_if(seen_.begin(), seen_.end(), [&](const auto& e) { return e.first == window; });
+        if (known == seen_.end()) fresh.push_back(window);
+        else readBar(window, known->second, false);
+    }
+    guard.unlock();
+    for (HWND window : fresh) {
         // Let the dialog finish its initialisation before it is read.
         Sleep(50);
         if (!IsWindow(window)) continue;
-        Dialog d = inspectDialog(window);
-        std::function<void(const Dialog&)> callback;
-        {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            callback = state_->callback;
-        }
-        if (callback) callback(d);
-        int press = 0;
-        for (const Answer& a : state_->answers) {
-            if (a.caption == d.caption &&
-                (a.textContains.empty() || d.text.find(a.textContains) != std::string::npos)) {
+        const Dialog d = inspect(window);
+        int press = IDOK;
+        for (const Answer& a : answers_)
+            if (a.caption == d.caption && d.text.find(a.text) != std::string::npos) {
                 press = a.button;
                 break;
             }
-        }
-        if (!press && !d.buttons.empty() &&
-            std::find(d.buttons.begin(), d.buttons.end(), state_->defaultButton) != d.buttons.end())
-            press = state_->defaultButton;
-        d.answered = press;
-        {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            state_->seen.push_back(d);
-        }
+        guard.lock();
+        seen_.emplace_back(window, d);
+        guard.unlock();
+        if (echo_) std::printf("  dialog: %s\n", describe(d).c_str()), std::fflush(stdout);
         if (press == pressEscape) {
             PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
             PostMessageA(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-        } else if (press) {
-            HWND button = GetDlgItem(window, press);
+        } else if (GetDlgItem(window, press)) {
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(button));
+                         reinterpret_cast<LPARAM>(GetDlgItem(window, press)));
         }
     }
 }

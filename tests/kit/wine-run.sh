@@ -1,27 +1,30 @@
 #!/usr/bin/env bash
-# ctest's emulator: runs a Windows program of the build under Wine.
+# Runs a Windows program of the build on a throwaway copy of the template
+# prefix of its own, named by TREVIX_PREFIX (default: the program's name).
 #   wine-run.sh BUILD PROGRAM [ARGS...]
-# The run prefix is shared by the tests of one run. A test that sets
-# TREVIX_OWN_PREFIX=name gets a throwaway copy of the template instead.
+# TREVIX_SMALL_DRIVE=SIZE gives the prefix a drive D: of that size (a tmpfs,
+# which needs root; elsewhere the test is skipped with status 77).
 set -uo pipefail
 build=$(cd "$1" && pwd); shift
-root=$build/wine
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 wine_use "$build"
-export TREVIX_BUILD_BIN_UNIX=$build/bin
-
-if [ -n "${TREVIX_OWN_PREFIX:-}" ]; then
-  export WINEPREFIX=$root/own/$TREVIX_OWN_PREFIX
-  WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$root/own"
-  bash "$(dirname "$0")/prefix.sh" clone "$build" "$WINEPREFIX"
-  wine "$@"
-  status=$?
-  wineserver -k 2>/dev/null || true
-  [ -n "${TREVIX_KEEP_PREFIX:-}" ] || rm -rf "$WINEPREFIX"
-  exit $status
+export WINEPREFIX=$build/wine/own/${TREVIX_PREFIX:-$(basename "$1" .exe)}
+wineserver -k 2>/dev/null
+umount "$WINEPREFIX/small" 2>/dev/null
+rm -rf "$WINEPREFIX" && mkdir -p "$build/wine/own"
+bash "$(dirname "$0")/prefix.sh" clone "$build" "$WINEPREFIX"
+if [ -n "${TREVIX_SMALL_DRIVE:-}" ]; then
+  mkdir -p "$WINEPREFIX/small"
+  if ! mount -t tmpfs -o "size=$TREVIX_SMALL_DRIVE" tmpfs "$WINEPREFIX/small" 2>/dev/null; then
+    echo "skipped: a small drive of its own needs a tmpfs mount, which needs root"
+    rm -rf "$WINEPREFIX"; exit 77
+  fi
+  ln -s ../small "$WINEPREFIX/dosdevices/d:"
 fi
-
-export WINEPREFIX=$root/run
-exec wine "$@"
+wine "$@"
+status=$?
+wineserver -k 2>/dev/null
+[ -n "${TREVIX_KEEP_PREFIX:-}" ] && exit $status
+umount "$WINEPREFIX/small" 2>/dev/null
+rm -rf "$WINEPREFIX"
+exit $status

@@ -1,14 +1,13 @@
 // The fault the import-table check keeps out of the shipped programs: a
 // program that imports cabinet.dll, msi.dll, comctl32.dll and version.dll at
-// load time. Started beside planted copies, it must load them; that shows the
-// planting test can see the fault.
+// load time. Started beside planted copies, it loads them: the planting
+// scenario can see the fault.
 #include <windows.h>
 #include <commctrl.h>
 #include <fci.h>
 #include <msi.h>
 #include <msiquery.h>
 
-// Referenced, never called: the import table is what matters.
 const void* volatile imported;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Merge-module patching against the Linux-side baseline (gcab -c -z, then
+# msibuild -a) for the same files: prints the figures.
+#   mergemod_bench.sh BUILD
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../tests/kit/modules.sh"
+# big_module OUT WORK COUNT [REPLACEDIR REPLACECOUNT]: a module of COUNT files
+# "fNNNN.dll" (long names "file NNNN.dll") in Sequence order; REPLACEDIR gets
+# new versions of the first REPLACECOUNT and an msm.ini naming them.
+big_module() {
+  local out=$1 work=$2 count=$3 replace=${4:-} replaceCount=${5:-0} base i key rows=()
+  rm -rf "$work" && mkdir -p "$work/content" "$(dirname "$out")"
+  base=$(printf 'line %04d of a product library with some repeating text to compress\n' $(seq 1 48))
+  for ((i = 1; i <= count; i++)); do
+    key=$(printf 'f%04d.dll' "$i")
+    printf '%s\n%d\n' "$base" "$i" > "$work/content/$key"
+    rows+=("$(printf '%s\tCore\t%s|file %04d.dll\t%d\t\t0\t512\t%d' "$key" "$(printf 'F%04d~1.DLL' "$i")" "$i" \
+      "$(stat -c %s "$work/content/$key")" "$i")")
+  done
+  file_idt "${rows[@]}" > "$work/File.idt"
+  registry_idt "RegMachine	2	Software\\Veltrane\\Corvindale\\CurrentVersion	Revision	#1	Core" > "$work/Registry.idt"
+  (cd "$work/content" && gcab -c -z "$work/module.cab" $(printf 'f%04d.dll ' $(seq 1 "$count")))
+  build_module "$out" "$work/module.cab" "$work/File.idt" "$work/Registry.idt"
+  if [ -n "$replace" ]; then
+    mkdir -p "$replace"
+    { printf '[%s]\r\n' "$(basename "$out")"
+      for ((i = 1; i <= replaceCount; i++)); do
+        printf '%s new\n%d\n' "$base" "$i" > "$replace/$(printf 'file %04d.dll' "$i")"
+        printf 'file %04d.dll=\r\n' "$i"
+      done
+    } > "$replace/msm.ini"
+  fi
+}
+
+work=$build/bench
+rm -rf "$work" && mkdir -p "$work"
+source "$here/../scripts/wine-env.sh"
+wine_use "$build"
+bash "$here/../tests/kit/prefix.sh" template "$build"
+export WINEPREFIX=$work/prefix
+bash "$here/../tests/kit/prefix.sh" clone "$build" "$WINEPREFIX"
+# The server outlives the programs; it must not hold our output open.
+wineserver -p </dev/null >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+patch_ms() {  # COUNT REPLACE -> median of three runs, in ms
+  local count=$1 replace=$2 runs=() i
+  # The modules lie on the machine's own drive, as the product's do.
+  local modules=$WINEPREFIX/drive_c/m$count
+  big_module "$modules/MOD.MSM" "$work/src$count" "$count" "$WINEPREFIX/drive_c/new$count" "$replace" >/dev/null
+  cp "$modules/MOD.MSM" "$work/MOD$count.orig"
+  for i in 1 2 3; do
+    cp "$work/MOD$count.orig" "$modules/MOD.MSM"
+    runs+=("$(wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM | tr -d '\r')")
+  done
+  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
+}
+
+steps_of() {  # COUNT -> one more patch, the time of each step
+  local count=$1
+  cp "$work/MOD$count.orig" "$WINEPREFIX/drive_c/m$count/MOD.MSM"
+  wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM steps | tr -d '\r'
+}
+
+baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msibuild -a, in ms
+  local count=$1 runs=() i t0 t1
+  for i in 1 2 3; do
+    cp "$work/MOD$count.orig" "$work/base.msm"
+    t0=$(ms)
+    (cd "$work/src$count/content" && gcab -c -z "$work/base.cab" $(printf 'f%04d.dll ' $(seq 1 "$count")))
+    msibuild "$work/base.msm" -a MergeModule.CABinet "$work/base.cab"
+    t1=$(ms)
+    runs+=($((t1 - t0)))
+  done
+  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
+}
+
+small=$(patch_ms 200 10)
+large=$(patch_ms 2000 100)
+steps=$(steps_of 2000)
+base=$(baseline_ms 2000)
+echo "merge-module patch, 200 files (replace 10):   ${small} ms"
+echo "merge-module patch, 2000 files (replace 100): ${large} ms"
+echo "  one 2000-file patch by step (ms): ${steps}"
+echo "gcab -c -z + msibuild -a, 2000 files:         ${base} ms"
+awk -v l="$large" -v b="$base" -v s="$small" 'BEGIN {
+  printf "ratio to baseline: %.2f (goal <= 2.0)\n", l / (b > 0 ? b : 1)
+  printf "scaling 200 -> 2000 files: %.1fx (goal <= 11x)\n", l / (s > 0 ? s : 1) }'
