@@ -240,7 +240,8 @@ bool isSingleCabinet(HFDI fdi, const std::string& path)
 {
     const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
     if (fd == -1) return false;
-    const long size = _filelength(fd);
+    const long size = _lseek(fd, 0, SEEK_END);
+    _lseek(fd, 0, SEEK_SET);
     FDICABINETINFO info = {};
     const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
     _close(fd);

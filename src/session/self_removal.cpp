@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cctype>
-
 #include "session/product_facts.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -24,9 +22,7 @@ bool isRunFolder(const std::string& folder)
     const std::string name = folder.substr(parent.size() + 1);
     const size_t prefix = sizeof facts::runFolderPrefix - 1;
     if (name.size() != prefix + 8 || name.compare(0, prefix, facts::runFolderPrefix) != 0) return false;
-    for (size_t i = prefix; i < name.size(); ++i)
-        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
-    return true;
+    return name.find_first_not_of("0123456789ABCDEFabcdef", prefix) == std::string::npos;
 }
 
 } // namespace

@@ -40,7 +40,7 @@ fixtures() {
     "readme.txt	Core	README~1.TXT|Read Me.txt	$(stat -c %s readme.txt)		0	512	3" > ../File.idt
   registry_idt "RegUser	1	$key	Revision	#1	Core" "RegMachine	2	$key	Revision	#1	Core" \
     "RegLater	2	$key	Revision	#1	Core" "RegOtherKey	2	Software\\Veltrane	Revision	#1	Core" > ../Registry.idt
-  gcab -c -z ../good.cab cvdhost.exe viewer.dll readme.txt tool.exe
+  gcab -c -z ../good.cab cvdhost.exe viewer.dll readme.txt tool.exe  # kept for the generators
   for module in CVDCOREMAIN CVDREMOTE OTHER; do build_module "$out/$module.MSM" ../good.cab ../File.idt ../Registry.idt; done
   # A cabinet whose header declares no folder (the field at offset 26).
   cp ../good.cab ../nofolder.cab && printf '\0\0' | dd of=../nofolder.cab bs=1 seek=26 conv=notrunc status=none
@@ -52,7 +52,7 @@ fixtures() {
   printf 'host 10.5\r\n' > "$out/new/cvdhost.exe"
   printf 'viewer 10.5 %.0s' {1..300} > "$out/new/Corvindale Viewer.dll"
   cp "$bin/trevixrun.exe" "$out/new/tool.exe"
-  cd "$out" && rm -rf files ./*.cab NUL ./*.idt
+  cd "$out" && rm -rf files nofolder.cab nul.cab NUL ./*.idt
 }
 
 # The FileVersion of a file's version resource as the File table records it.

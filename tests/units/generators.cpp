@@ -1,16 +1,16 @@
 // Generated outside input, one generator per input the program reads: the
-// manifest, the module list, the settings file, cabinets and folders in the
-// registry. After each case: no crash and no hang (a case that crashes or
-// hangs stops the program and leaves its input in GENERATED\<name>.case),
-// nothing written outside the update, macro, module and temporary folders,
-// no installed file lost or truncated.
-//   generators.exe CASES [SEED]
+// manifest, the module list, the settings file, cabinets and the folders in
+// the registry and the environment. After each case: no crash and no hang (a
+// case that crashes or hangs stops the program and leaves its input in
+// OUT\<generator>.case), nothing written outside the update, macro, module
+// and temporary folders, no installed file lost or cut, and what each input's
+// own rule says.   generators.exe CASES [SEED]
 #include <windows.h>
 #include <msiquery.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "install/directory_macros.h"
@@ -25,141 +25,119 @@
 
 namespace {
 
-const std::string root = "C:\\gen", product = root + "\\product", package = root + "\\pkg";
-const std::string modules = product + "\\Packager\\Merge Modules", newFiles = modules + "\\NewFiles";
+using namespace std::string_literals;
+const std::string root = "C:\\gen", product = root + "\\product", package = root + "\\pkg",
+                  modules = product + "\\Packager\\Merge Modules", newFiles = modules + "\\NewFiles";
 std::mt19937 rng;
 HANDLE progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
-std::string pick(const std::vector<std::string>& pool)
-{
-    return pool[rng() % pool.size()];
-}
+std::string pick(const std::vector<std::string>& pool) { return pool[rng() % pool.size()]; }
 
-std::string randomText(size_t most)
+std::string noise(size_t most)
 {
     std::string text(rng() % (most + 1), ' ');
     for (char& c : text) c = static_cast<char>(' ' + rng() % 95);
     return text;
 }
 
-const std::vector<std::string> awkwardNames = {"", ".", "..", "...", "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll",
-                                               "\\\\srv\\x", "a/b", "CON", "nul.txt", "COM1", "LPT9.dll", "x ", std::string(300, 'n')};
+const std::vector<std::string> awkward = {"", ".", "..", "...", "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll", "\\\\srv\\x",
+                                          "a/b", "CON", "nul.txt", "COM1", "LPT9.dll", "x ", std::string(300, 'n')};
+const std::vector<std::string> installed = {"cvd.exe", "Long Name.dll", "cvdadmn.dll"};
 
-// Installed files: their names and the contents they may have, old or new.
-const std::vector<std::pair<std::string, std::string>> installed = {
-    {"cvd.exe", "cvd 10.4"}, {"Long Name.dll", "long 10.4"}, {"vindale.bin", ""}, {"cvdadmn.dll", "admin 10.4"}};
-
-std::string state(const std::string& folder)
+std::string listing(const std::string& folder)
 {
-    std::string out;
-    for (const std::string& name : kit::listDir(folder)) out += "|" + name + "|";
+    std::string out = "|";
+    for (const std::string& name : kit::listDir(folder)) out += name + "|";
     return out;
 }
 
-// An entry of folder that was not there before.
-std::string added(const std::string& before, const std::string& folder)
-{
-    for (const std::string& name : kit::listDir(folder))
-        if (before.find("|" + name + "|") == std::string::npos) return kit::join(folder, name);
-    return std::string();
-}
-
+// What holds after every case: nothing new at the drive's root, in the current
+// folder or beside the product, and every installed file whole, old or new.
 struct Machine {
-    std::string rootEntries = state("C:\\"), current = state("."), genEntries;
-
-    void install()
+    std::string places[3][2] = {{"C:\\", ""}, {".", ""}, {root, ""}};
+    void take()
     {
-        for (const auto& file : installed)
-            if (!file.second.empty()) kit::writeFile(kit::join(product, file.first), file.second);
-        genEntries = state(root);
+        for (const std::string& name : installed) kit::writeFile(kit::join(product, name), "old " + name);
+        for (auto& place : places) place[1] = listing(place[0]);
     }
-
-    // What must hold after every case, whatever the input was.
-    std::string broken()
+    std::string broken() const
     {
-        for (const auto& place : {std::make_pair(rootEntries, "C:\\"), std::make_pair(current, "."), std::make_pair(genEntries, root.c_str())})
-            if (!added(place.first, place.second).empty()) return "written outside: " + added(place.first, place.second);
-        for (const auto& file : installed) {
-            std::string content;
-            if (file.second.empty()) continue;
-            if (!kit::readFile(kit::join(product, file.first), content)) return file.first + " is lost";
-            if (content != file.second && content != "new " + file.first) return file.first + " holds \"" + content + "\"";
-        }
-        return std::string();
+        std::string content;
+        for (const auto& place : places)
+            for (const std::string& name : kit::listDir(place[0]))
+                if (place[1].find("|" + name + "|") == std::string::npos) return "written outside: " + kit::join(place[0], name);
+        for (const std::string& name : installed)
+            if (!kit::readFile(kit::join(product, name), content) || (content != "old " + name && content != "new " + name))
+                return name + " lost or cut";
+        return "";
     }
 } machine;
 
-void prepare(UpdateSession& session)
+// An install run's session, with the package filled anew.
+std::unique_ptr<UpdateSession> session()
 {
+    auto session = std::make_unique<UpdateSession>();
     kit::removeTree(package);
     CreateDirectoryA(package.c_str(), nullptr);
-    for (const auto& file : installed) kit::writeFile(kit::join(package, file.first), "new " + file.first);
-    initialiseEnvironment(session);
-    session.programDir = package;
-    session.manifestPath = package + "\\trevix.ini";
+    for (const std::string& name : installed) kit::writeFile(kit::join(package, name), "new " + name);
+    initialiseEnvironment(*session);
+    session->programDir = package;
+    session->manifestPath = package + "\\trevix.ini";
+    return session;
 }
 
-void manifest(const std::string& text)
+std::string manifest()
 {
-    UpdateSession session;
-    prepare(session);
-    kit::writeFile(session.manifestPath, text);
-    installUpdateFiles(session);
-}
-
-std::string makeManifest()
-{
-    const std::vector<std::string> sections = {"COMMON", "FULL.WINDOWSXP", "HOSTADMIN", "REMOTEMANAGE", "PACKAGER.RESOURCES", "TIDEWARDEN"};
-    const std::vector<std::string> values = {"PROGDIR", "VELDIR", "PACKAGERRESDIR", "CMSDIR", "DELETE", "delete", "x.dll", "..\\x.dll",
-                                             "C:\\x.dll", "CON", "", std::string(40, 'P'), "Version Major"};
     std::string text;
     for (int s = rng() % 6; s >= 0; --s) {
-        text += "[" + (rng() % 8 ? pick(sections) : randomText(20)) + "]\r\n";
-        for (int k = rng() % 8; k >= 0; --k) {
-            std::string key = rng() % 2 ? installed[rng() % installed.size()].first : rng() % 2 ? pick(awkwardNames) : randomText(12);
-            text += key + "=" + (rng() % 4 ? pick(values) : randomText(40)) + "\r\n";
-        }
+        text += "[" + (rng() % 8 ? pick({"COMMON", "FULL.WINDOWSXP", "HOSTADMIN", "REMOTEMANAGE", "PACKAGER.RESOURCES"}) : noise(20)) + "]\r\n";
+        for (int k = rng() % 8; k >= 0; --k)
+            text += (rng() % 2 ? pick(installed) : rng() % 2 ? pick(awkward) : noise(12)) + "=" +
+                    (rng() % 4 ? pick({"PROGDIR", "VELDIR", "PACKAGERRESDIR", "DELETE", "delete", "x.dll", "..\\x.dll", "C:\\x", "CON", ""})
+                               : noise(40)) + "\r\n";
     }
     return text;
 }
 
-void moduleList(const std::string& text)
+std::string install(const std::string& text)
 {
-    UpdateSession session;
-    prepare(session);
-    kit::writeFile(newFiles + "\\msm.ini", text);
-    patchMergeModules(session);
+    auto run = session();
+    kit::writeFile(run->manifestPath, text);
+    installUpdateFiles(*run);
+    return "";
 }
 
-std::string makeModuleList()
+std::string moduleList()
 {
-    const std::vector<std::string> sections = {"CVDCOREMAIN.MSM", "OTHER.MSM", "NOFOLDER.MSM", "DEVICE.MSM", "ABSENT.MSM", "..\\OTHER.MSM"};
-    const std::vector<std::string> keys = {"cvdhost.exe", "Corvindale Viewer.dll", "tool.exe", "Read Me.txt", "absent.dll"};
     std::string text;
     for (int s = rng() % 3; s >= 0; --s) {
-        text += "[" + (rng() % 6 ? pick(sections) : pick(awkwardNames)) + "]\r\n";
-        for (int k = rng() % 4; k >= 0; --k) text += (rng() % 3 ? pick(keys) : pick(awkwardNames)) + "=\r\n";
+        text += "[" + (rng() % 6 ? pick({"CVDCOREMAIN.MSM", "OTHER.MSM", "NOFOLDER.MSM", "DEVICE.MSM", "ABSENT.MSM"}) : pick(awkward)) + "]\r\n";
+        for (int k = rng() % 4; k >= 0; --k)
+            text += (rng() % 3 ? pick({"cvdhost.exe", "Corvindale Viewer.dll", "tool.exe", "Read Me.txt"}) : pick(awkward)) + "=\r\n";
     }
     return text;
 }
 
-std::string moduleBroken()
+std::string patch(const std::string& text)
 {
+    auto run = session();
+    kit::writeFile(newFiles + "\\msm.ini", text);
+    patchMergeModules(*run);
+    // Every module still opens, and nothing of the work is left beside them.
     for (const std::string& name : kit::listDir(modules)) {
         MSIHANDLE database = 0;
-        const std::string path = kit::join(modules, name);
-        const bool module = name.size() > 4 && name.compare(name.size() - 4, 4, ".MSM") == 0;
-        if (module && MsiOpenDatabaseA(path.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
-            return name + " does not open";
-        if (database) MsiCloseHandle(database);
-        const bool folder = kit::exists(path + "\\*");
-        if (!folder && !module) return name + " was left in the module folder";
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".MSM") {
+            if (MsiOpenDatabaseA(kit::join(modules, name).c_str(), MSIDBOPEN_READONLY, &database)) return name + " does not open";
+            MsiCloseHandle(database);
+        } else if (!kit::exists(kit::join(modules, name) + "\\*")) {
+            return name + " was left beside the modules";
+        }
     }
-    return std::string();
+    return "";
 }
 
-// The settings file: a genuine one with random fields, then damaged at random.
-std::string makeSettings()
+// A genuine settings file with random fields, then damaged; the manifest's versions.
+std::string settings()
 {
     std::string image = kit::settingsFile(rng() % 3 ? 10 : rng(), rng(), rng(), rng() % 4);
     for (int flips = rng() % 3 ? 0 : rng() % 4; flips > 0; --flips) image[rng() % image.size()] ^= 1 << rng() % 8;
@@ -168,128 +146,111 @@ std::string makeSettings()
     return std::to_string(versions[rng() % 6]) + " " + std::to_string(versions[rng() % 6]) + "\n" + image;
 }
 
-std::string caseBroken;
-
-void settings(const std::string& input)
+std::string stamp(const std::string& input)
 {
-    UpdateSession session;
-    prepare(session);
-    const size_t line = input.find('\n');
-    unsigned major = 0, minor = 0;
+    auto run = session();
+    unsigned major = 0, minor = 0, oldMajor = 0, oldMinor = 0, newMajor = 0, newMinor = 0;
     std::sscanf(input.c_str(), "%u %u", &major, &minor);
-    kit::writeFile(session.manifestPath, "[TIDEWARDEN]\r\nVersion Major=" + std::to_string(major) +
-                                             "\r\nVersion Minor=" + std::to_string(minor) + "\r\n");
-    const std::string image = input.substr(line + 1), staging = product + ".tmp\\vindale.bin";
+    kit::writeFile(run->manifestPath, "[TIDEWARDEN]\r\nVersion Major=" + std::to_string(major) + "\r\nVersion Minor=" + std::to_string(minor));
+    const std::string image = input.substr(input.find('\n') + 1), staged = product + ".tmp\\vindale.bin";
     kit::writeFile(product + "\\vindale.bin", image);
-    CreateDirectoryA((product + ".tmp").c_str(), nullptr);
-    kit::writeFile(staging, image);
-    checkProductVersion(session);
-    stampStagedVersion(session, product + ".tmp");
-    std::string after, product_;
-    unsigned oldMajor = 0, oldMinor = 0, newMajor = 0, newMinor = 0;
-    kit::readFile(staging, after);
-    kit::readFile(product + "\\vindale.bin", product_);
+    kit::writeFile(staged, image);
+    checkProductVersion(*run);
+    stampStagedVersion(*run, product + ".tmp");
+    std::string installedNow, after;
+    kit::readFile(product + "\\vindale.bin", installedNow);
+    kit::readFile(staged, after);
+    // Only a genuine file is rewritten, in its version fields only, and only
+    // with the versions that are not 0 in their low 16 bits.
     const bool genuine = kit::settingsVersion(product + "\\vindale.bin", oldMajor, oldMinor);
-    caseBroken.clear();
-    if (product_ != image) caseBroken = "the installed settings file changed";
-    else if (!genuine && after != image) caseBroken = "a foreign staged file was rewritten";
-    else if (genuine && (!kit::settingsVersion(staging, newMajor, newMinor) || (after != image && after.size() != 8192) ||
-                         after.compare(12, std::string::npos, image, 12, 8192 - 12) || after.compare(0, 8, image, 0, 8)))
-        caseBroken = "the staged file changed beyond its version";
-    else if (genuine && (newMajor != (major & 0xFFFF ? major & 0xFFFF : oldMajor) || newMinor != (minor & 0xFFFF ? minor & 0xFFFF : oldMinor)))
-        caseBroken = "the staged version is " + std::to_string(newMajor) + "." + std::to_string(newMinor);
-    else if (kit::exists(staging + ".save")) caseBroken = "the safe write's folder stayed";
+    if (installedNow != image) return "the installed settings file changed";
+    if (!genuine) return after == image ? "" : "a foreign file was rewritten";
+    if (!kit::settingsVersion(staged, newMajor, newMinor) || (after != image && after.size() != 8192) ||
+        after.compare(12, std::string::npos, image, 12, 8192 - 12) || after.compare(0, 8, image, 0, 8))
+        return "the staged file changed beyond its version";
+    if (newMajor != (major & 0xFFFF ? major & 0xFFFF : oldMajor) || newMinor != (minor & 0xFFFF ? minor & 0xFFFF : oldMinor))
+        return "the staged version is " + std::to_string(newMajor) + "." + std::to_string(newMinor);
+    return kit::exists(staged + ".save") ? "the safe write's folder stayed" : "";
 }
 
-// A cabinet: a good one with header fields, names and length changed at random.
+// A good cabinet with header fields, names and length changed at random.
 std::string goodCabinet;
 
-std::string makeCabinet()
+std::string cabinet()
 {
     std::string cab = goodCabinet;
-    auto put = [&](size_t at, unsigned value, int bytes) {
-        for (int i = 0; i < bytes && at + i < cab.size(); ++i) cab[at + i] = static_cast<char>(value >> 8 * i);
-    };
-    const int changes = 1 + rng() % 3;
-    for (int i = 0; i < changes; ++i) switch (rng() % 7) {
-        case 0: put(26, rng() % 4, 2); break;                         // folders
-        case 1: put(28, rng() % 6, 2); break;                         // files
-        case 2: put(30, rng() % 8, 2); break;                         // flags: previous, next, reserve
-        case 3: put(8, static_cast<unsigned>(cab.size()) + rng() % 3 - 1, 4); break;
-        case 4: cab.resize(rng() % (cab.size() + 1)); break;
-        case 5: { const std::string name = pick(awkwardNames); cab.replace(std::min<size_t>(60 + rng() % 80, cab.size()), name.size() + 1, name + '\0'); break; }
-        default: if (!cab.empty()) cab[rng() % cab.size()] ^= static_cast<char>(1 << rng() % 8);
-        }
+    for (int i = 1 + rng() % 3; i > 0; --i) {
+        const size_t at = std::vector<size_t>{26, 28, 30, 8}[rng() % 4];  // folders, files, flags, size
+        if (rng() % 3 == 0) cab.resize(rng() % (cab.size() + 1));
+        else if (rng() % 2 && cab.size() > at + 1) cab[at] = static_cast<char>(rng() % 6), cab[at + 1] = 0;
+        else if (cab.size() > 60) cab.replace(60 + rng() % (cab.size() - 60), 0, pick(awkward) + '\0');
+    }
     return cab;
 }
 
-void cabinet(const std::string& cab)
+std::string unpack(const std::string& cab)
 {
-    const std::string folder = root + "\\cab", target = folder + "\\out";
+    const std::string folder = root + "\\cab";
     kit::removeTree(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
-    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\out").c_str(), nullptr);
     kit::writeFile(folder + "\\x.cab", cab);
     std::vector<std::string> names;
-    mergemod::extractWholeCabinet(folder + "\\", "x.cab", target, names);
+    mergemod::extractWholeCabinet(folder + "\\", "x.cab", folder + "\\out", names);
+    const std::string left = listing(folder);
     kit::removeTree(folder);
+    return left == "|out|x.cab|" ? "" : "written beside the extraction folder: " + left;
 }
 
-// Folders in the registry, and the temporary folder, from a pool of awkward texts.
-std::string makeFolders()
+// Folders as the registry and the environment give them: install folder, common
+// files, shared usage (two), CMS, data; then TMP.
+std::string folders()
 {
-    const std::vector<std::string> pool = {"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x",
-                                           "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks",
-                                           root + "\\" + std::string(120, 't') + "\\" + std::string(150, 'u')};
     std::string text;
-    for (int i = 0; i < 7; ++i) text += (rng() % 5 ? pick(pool) : randomText(30)) + "\n";
+    for (int i = 0; i < 7; ++i)
+        text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x",
+                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks"})
+                           : noise(30)) + "\n";
     return text;
 }
 
-void folders(const std::string& text)
+std::string resolve(const std::string& text)
 {
-    std::vector<std::string> v;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) v.push_back(text.substr(at, end - at));
-    const char* const places[][2] = {{"Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "InstallDir"},
-                                     {"Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir"},
-                                     {"SOFTWARE\\Veltrane\\SharedUsage", ""},
-                                     {"SOFTWARE\\Veltrane\\SharedUsage", "Tidewarden"},
-                                     {"Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "CMSDir"},
-                                     {"Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "FilesDirectory"}};
-    for (int i = 0; i < 6; ++i) kit::setValue(std::string("HKLM\\") + places[i][0], places[i][1], REG_SZ, v[i] + '\0');
-    SetEnvironmentVariableA("TMP", v[6].c_str());
-    UpdateSession session;
-    initialiseEnvironment(session);
-    if (!session.productDir.empty() && session.productDir[1] != ':' && session.productDir[0] != '\\')
-        caseBroken = "a relative product folder: " + session.productDir;
-    if (isProductInstalled() && !session.productDir.empty()) {
-        prepareStagingDirs(session, stagingCreate);
-        scheduleCleanupRun(session);
-        prepareStagingDirs(session, stagingRemove);
+    const char* const places[][2] = {{"System", "InstallDir"}, {"", "CommonFilesDir"}, {"Shared", ""}, {"Shared", "Tidewarden"},
+                                     {"System", "CMSDir"}, {"System", "FilesDirectory"}};
+    size_t at = 0;
+    for (const auto& place : places) {
+        const std::string key = place[0] == "System"s ? "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System"
+                                : place[0] == "Shared"s ? "HKLM\\SOFTWARE\\Veltrane\\SharedUsage" : "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion";
+        kit::setValue(key, place[1], REG_SZ, text.substr(at, text.find('\n', at) - at) + '\0');
+        at = text.find('\n', at) + 1;
+    }
+    SetEnvironmentVariableA("TMP", text.substr(at, text.find('\n', at) - at).c_str());
+    UpdateSession run;
+    initialiseEnvironment(run);
+    const std::string& folder = run.productDir;
+    std::string why = folder.empty() || (folder.size() >= 2 && (folder[1] == ':' || folder.substr(0, 2) == "\\\\")) ? "" : "a relative product folder";
+    if (isProductInstalled() && !run.productDir.empty()) {
+        prepareStagingDirs(run, stagingCreate);
+        scheduleCleanupRun(run);
+        prepareStagingDirs(run, stagingRemove);
     }
     std::string entry;
-    DWORD type = 0;
-    if (kit::readValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Corvindale Update", type, entry)) {
+    const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    if (kit::readValue(runOnce, "Corvindale Update", entry)) {
         const std::string copy = entry.substr(1, entry.find('"', 1) - 1);
-        if (!kit::exists(copy)) caseBroken = "the cleanup entry names no copy: " + entry;
+        if (!kit::exists(copy)) why += "the cleanup entry names no copy: " + entry;
         kit::removeTree(copy.substr(0, copy.rfind('\\')));
-        kit::deleteValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Corvindale Update");
+        kit::deleteKey(runOnce, "Corvindale Update");
     }
     SetEnvironmentVariableA("TMP", (root + "\\temp").c_str());
-    kit::setValue("HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "InstallDir", REG_SZ, product + '\0');
+    return why;
 }
-
-struct Generator {
-    const char* name;
-    std::function<std::string()> make;
-    std::function<void(const std::string&)> apply;
-    std::function<std::string()> check;
-};
 
 DWORD WINAPI watchdog(void*)
 {
     while (WaitForSingleObject(progress, 60000) == WAIT_OBJECT_0) {}
-    std::printf("a case did not end within 60 s: its input is in the .case file of its generator\n");
+    std::printf("a case did not end within 60 s: its input is in the generator's .case file\n");
     std::fflush(stdout);
     ExitProcess(3);
 }
@@ -301,60 +262,44 @@ int main(int argc, char** argv)
     const int cases = argc > 1 ? std::atoi(argv[1]) : 100;
     const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
     rng.seed(seed);
-    std::printf("seed %lu\n", seed);
-    const char* out = std::getenv("TREVIX_OUT");
-    const std::string saved = out ? out : "C:\\generated";
-    CreateDirectoryA(saved.c_str(), nullptr);
-    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", root + "\\" + std::string(120, 't'),
-                                      root + "\\" + std::string(120, 't') + "\\" + std::string(150, 'u'), product,
-                                      product + "\\Packager", modules, newFiles})
+    const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated", fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
+    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", product, product + "\\Packager", modules, newFiles, out})
         CreateDirectoryA(folder.c_str(), nullptr);
-    const std::string fixtures = std::getenv("TREVIX_FIXTURES") ? std::getenv("TREVIX_FIXTURES") : "";
     for (const std::string& name : kit::listDir(fixtures))
-        CopyFileA(kit::join(fixtures, name).c_str(), kit::join(name.find(".MSM") != std::string::npos ? modules : newFiles, name).c_str(), FALSE);
+        CopyFileA(kit::join(fixtures, name).c_str(), kit::join(modules, name).c_str(), FALSE);
     for (const std::string& name : kit::listDir(fixtures + "\\new"))
         CopyFileA(kit::join(fixtures + "\\new", name).c_str(), kit::join(newFiles, name).c_str(), FALSE);
-    kit::readFile(kit::join(fixtures, "good.cab"), goodCabinet);
-    DeleteFileA(kit::join(newFiles, "good.cab").c_str());
-    folders(product + "\n" + root + "\\common\n" + root + "\\shared\n" + root + "\\tw\n" + root + "\\cms\n" + root +
-            "\\data\n" + root + "\\temp\n");
-    kit::setValue("HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "Installed", REG_SZ, std::string("1", 2));
-    SetEnvironmentVariableA("TMP", (root + "\\temp").c_str());
-    // The staging folders exist from the first section on: they belong to the machine as found.
-    UpdateSession session;
-    prepare(session);
-    prepareStagingDirs(session, stagingCreate);
-    machine = Machine();
-    machine.install();
+    kit::readFile(kit::join(modules, "good.cab"), goodCabinet);
+    DeleteFileA(kit::join(modules, "good.cab").c_str());
+    resolve(product + "\n" + root + "\\common\n" + root + "\\shared\n" + root + "\\tw\n" + root + "\\cms\n" + root + "\\data\n" + root + "\\temp\n");
+    kit::setValue("HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "Installed", REG_SZ, "1"s + '\0');
+    // The staging folders exist from the first section on: part of the machine as found.
+    prepareStagingDirs(*session(), stagingCreate);
+    machine.take();
     CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
-
-    const Generator generators[] = {
-        {"manifest", makeManifest, manifest, [] { return machine.broken(); }},
-        {"module-list", makeModuleList, moduleList, [] { return machine.broken() + moduleBroken(); }},
-        {"settings", makeSettings, settings, [] { return machine.broken() + caseBroken; }},
-        {"cabinet", makeCabinet, cabinet, [] { return machine.broken(); }},
-        {"folders", makeFolders, folders, [] { return machine.broken() + caseBroken; }},
-    };
+    const std::pair<const char*, std::pair<std::function<std::string()>, std::function<std::string(const std::string&)>>> generators[] = {
+        {"manifest", {manifest, install}}, {"module-list", {moduleList, patch}}, {"settings", {settings, stamp}},
+        {"cabinet", {cabinet, unpack}}, {"folders", {folders, resolve}}};
     int failed = 0;
-    for (const Generator& generator : generators) {
-        const std::string current = kit::join(saved, std::string(generator.name) + ".case");
+    std::printf("seed %lu\n", seed);
+    for (const auto& generator : generators) {
+        const std::string current = kit::join(out, std::string(generator.first) + ".case");
         int failures = 0;
         const DWORD start = GetTickCount();
         for (int i = 0; i < cases; ++i) {
-            const std::string input = generator.make();
+            const std::string input = generator.second.first();
             kit::writeFile(current, input);
-            caseBroken.clear();
-            generator.apply(input);
+            std::string why = generator.second.second(input);
             SetEvent(progress);
-            const std::string why = generator.check();
+            if (why.empty()) why = machine.broken();
             if (why.empty()) continue;
-            const std::string kept = kit::join(saved, std::string(generator.name) + "-" + std::to_string(++failures) + ".case");
+            const std::string kept = kit::join(out, generator.first + ("-" + std::to_string(++failures)) + ".case");
             CopyFileA(current.c_str(), kept.c_str(), FALSE);
-            std::printf("%s case %d: %s (input in %s)\n", generator.name, i, why.c_str(), kept.c_str());
-            machine.install();
+            std::printf("%s case %d: %s (input in %s)\n", generator.first, i, why.c_str(), kept.c_str());
+            machine.take();
         }
         DeleteFileA(current.c_str());
-        std::printf("%-12s %6d cases, %d failed, %lu ms\n", generator.name, cases, failures, GetTickCount() - start);
+        std::printf("%-12s %6d cases, %d failed, %lu ms\n", generator.first, cases, failures, GetTickCount() - start);
         std::fflush(stdout);
         failed += failures;
     }
