@@ -145,7 +145,8 @@ void deleteKey(const std::string& key, const char* value)
     RegCloseKey(handle);
     for (const std::string& child : children) deleteKey(key + "\\" + child);
     std::string path;
-    if (!value) RegDeleteKeyA(rootOf(key, path), path.c_str());
+    HKEY root = rootOf(key, path);
+    if (!value) RegDeleteKeyA(root, path.c_str());
 }
 
 namespace {

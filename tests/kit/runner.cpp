@@ -15,7 +15,10 @@
 // expected text, "*" stands for any text.
 //
 //   set NAME VALUE / env NAME VALUE       a variable / an environment variable of later programs
-//   product DIR                           the product installed in DIR; sets $PRODUCT
+//   product DIR MAJOR MINOR OPTIONS COMPONENTS   the product installed in DIR, with a genuine
+//                                         settings file of that version and parts; sets $PRODUCT
+//   modules NAME...                       the product's merge-module folder with these fixture
+//                                         modules; sets $MODULES
 //   package DIR                           an update folder with trevix.exe and trevixrun.exe; sets $PKG
 //   dir PATH / file PATH TEXT [COUNT]     a folder / a file (\n, \r in TEXT, repeated COUNT times)
 //   copy FROM TO... / readonly PATH       copies of a file / a read-only file
@@ -30,7 +33,6 @@
 //                                         or a database (all), or N spread over them. For each point the
 //                                         lines before it set the machine up anew and the modules in
 //                                         $MODULES are exported as the kill left them.
-//   snapshot / expect-unchanged           the made folders and TEMP, RunOnce, revision, delayed moves
 //   export PATH NAME [KEY=TEXT]...        a module for the check from the Linux side (every File row's
 //                                         size and version are its file's), with what it must hold
 //   expect-exit N / expect-dialogs N      the last run's exit status / number of dialogs
@@ -161,7 +163,7 @@ private:
                 for (size_t at; (at = word.find("$" + var.first)) != std::string::npos;) word.replace(at, var.first.size() + 1, var.second);
             out.push_back(word);
         }
-        out.resize(std::max<size_t>(out.size(), 8));
+        out.resize(std::max<size_t>(out.size() + 1, 8));  // an empty word always ends the line
         return out;
     }
 
@@ -215,27 +217,6 @@ private:
         kit::writeFile(kit::join(vars_["OUT"], name) + ".expect", expectations);
     }
 
-    // What an update may change: the made folders and TEMP, the cleanup run's
-    // entry, the revision, what waits for the next start.
-    std::string snapshot()
-    {
-        std::string out, data;
-        std::function<void(const std::string&)> files = [&](const std::string& path) {
-            if (kit::readFile(path, data)) out += path + ": " + std::to_string(std::hash<std::string>()(data)) + "\n";
-            for (const std::string& name : kit::listDir(path)) files(kit::join(path, name));
-        };
-        for (const std::string& made : made_) files(made);
-        files(vars_["TEMP"]);
-        files(kit::join(vars_["WINDIR"], "wininit.ini"));
-        for (const char* value : {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce|Corvindale Update",
-                                  "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion|Revision",
-                                  "HKLM\\System\\CurrentControlSet\\Control\\Session Manager|PendingFileRenameOperations"}) {
-            const std::string key = std::string(value).substr(0, std::strchr(value, '|') - value);
-            out += value + (kit::readValue(key, std::strchr(value, '|') + 1, data) ? "=" + data : "") + "\n";
-        }
-        return out;
-    }
-
     void execute(const std::pair<int, Words>& line)
     {
         Words w = expand(line.second);
@@ -252,20 +233,29 @@ private:
         else if (op == "readonly") SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY);
         else if (op == "release") release();
         else if (op == "answer") answers_.insert(answers_.begin(), {w[1], button(w[2]), w[3]});
-        else if (op == "snapshot") snapshot_ = snapshot();
-        else if (op == "expect-unchanged") expect(n, "the machine", snapshot(), snapshot_);
         else if (op == "expect-exit") expect(n, "exit status", std::to_string(last_.exitCode), w[1]);
         else if (op == "expect-dialogs") expect(n, "dialogs", std::to_string(last_.dialogs.size()), w[1]);
         else if (op == "expect-key") expect(n, w[1], kit::keyExists(w[1]) ? "present" : "absent", w[2]);
-        else if (op == "export") exportModule(w[1], w[2], command(w, 3) + "\n");
+        else if (op == "export") {
+            for (size_t i = 3; !w[i].empty(); ++i) data += w[i] + "\n";
+            exportModule(w[1], w[2], data);
+        }
         else if (op == "product") {
+            // A product folder with its settings file, the registry saying it is installed.
             const std::string key = "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System";
             CreateDirectoryA(w[1].c_str(), nullptr);
             kit::setValue(key, "InstallDir", REG_SZ, w[1] + '\0');
             kit::setValue(key, "Installed", REG_SZ, std::string("1", 2));
+            execute({n, {"settings", w[1] + "\\vindale.bin", w[2], w[3], w[4], w[5]}});
             vars_["PRODUCT"] = w[1];
             made_.push_back(w[1]);
             keys_.push_back("HKLM\\Software\\Veltrane");
+        } else if (op == "modules") {
+            vars_["MODULES"] = vars_["PRODUCT"] + "\\Packager\\Merge Modules";
+            CreateDirectoryA((vars_["PRODUCT"] + "\\Packager").c_str(), nullptr);
+            CreateDirectoryA(vars_["MODULES"].c_str(), nullptr);
+            for (size_t i = 1; !w[i].empty(); ++i)
+                CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE);
         } else if (op == "package") {
             CreateDirectoryA(w[1].c_str(), nullptr);
             for (const char* program : {"trevix.exe", "trevixrun.exe"})
@@ -336,7 +326,7 @@ private:
         }
     }
 
-    std::string path_, family_, out_ = env("TREVIX_OUT", "C:\\out"), snapshot_;
+    std::string path_, family_, out_ = env("TREVIX_OUT", "C:\\out");
     std::vector<std::pair<int, Words>> lines_;
     std::map<std::string, std::string> vars_;
     std::vector<std::string> made_, keys_;
