@@ -1,7 +1,6 @@
 #include "kit/kit.h"
 
 #include <commctrl.h>
-#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -47,20 +46,10 @@ bool readFile(const std::string& path, std::string& content)
 
 bool exists(const std::string& path)
 {
-    // A wildcard in a folder part: any folder that matches will do.
-    const size_t wild = path.find_first_of("*?"), end = path.find('\\', wild);
-    if (wild == std::string::npos || end == std::string::npos) {
-        WIN32_FIND_DATAA data;
-        HANDLE search = FindFirstFileA(path.c_str(), &data);
-        FindClose(search);
-        return search != INVALID_HANDLE_VALUE || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    const size_t start = path.rfind('\\', wild);
-    for (const std::string& name : listDir(path.substr(0, start)))
-        if (PathMatchSpecA(name.c_str(), path.substr(start + 1, end - start - 1).c_str()) &&
-            exists(path.substr(0, start + 1) + name + path.substr(end)))
-            return true;
-    return false;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(path.c_str(), &data);
+    FindClose(search);
+    return search != INVALID_HANDLE_VALUE || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::vector<std::string> listDir(const std::string& path)
@@ -251,15 +240,16 @@ private:
         return TRUE;
     }
 
-    // The bar's range as first read (a dialog that is going answers zeros), its latest position.
+    // The bar's range and its latest position; a dialog that is going
+    // answers zeros for both, and is not read any more.
     static void readBar(HWND window, std::string& bar)
     {
         HWND control = GetDlgItem(window, 1003);
-        if (!control || !isClass(control, PROGRESS_CLASSA) || !IsWindow(window)) return;
-        if (bar.empty())
-            bar = std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." +
-                  std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
-        bar = bar.substr(0, bar.find('@') + 1) + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+        if (!control || !isClass(control, PROGRESS_CLASSA)) return;
+        const std::string range = std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." +
+                                  std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
+        if (bar.empty() || bar.compare(0, range.size(), range) == 0)
+            bar = range + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
     }
 
     static Dialog inspect(HWND window)

@@ -8,7 +8,7 @@
 
 namespace kit {
 
-// Files; paths may hold wildcards for exists.
+// Files; the last part of a path may hold wildcards for exists.
 std::string binDir();  // where the built programs are
 std::string join(const std::string& folder, const std::string& name);
 bool writeFile(const std::string& path, const std::string& content);

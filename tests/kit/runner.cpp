@@ -38,7 +38,7 @@
 //   expect-exit N / expect-dialogs N      the last run's exit status / number of dialogs
 //   expect-dialog I caption=.. text=.. buttons=Yes/No icon=.. owner=..|none bar=MIN..MAX@POS
 //   expect-reg KEY NAME sz|dword VALUE|absent / expect-key KEY present|absent
-//   expect-file PATH TEXT [COUNT]|present|absent (wildcards in PATH) / expect-same PATH PATH
+//   expect-file PATH TEXT [COUNT]|present|absent (wildcards in PATH's last part) / expect-same PATH PATH
 //   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <windows.h>

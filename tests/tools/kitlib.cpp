@@ -1,9 +1,8 @@
 // The tests' one library, copied under the names of what it stands in for:
 // - a product library: DllRegisterServer appends its file name to register.log beside it;
-// - the registration component: its object appends each SetProductProperty
-//   call to wynfold.log beside it, "product|name|value";
-// - a system library planted beside a program: loading it into trevix.exe
-//   leaves C:\planted-<name>.txt;
+// - the registration component: each SetProductProperty call goes to wynfold.log
+//   beside it, "product|name|value";
+// - a system library planted beside a program: loading it leaves C:\planted-<name>.txt;
 // - the watcher's hook: marks each dialog's icon kind as a window property
 //   from inside the dialog's process, where icon handles can be compared.
 #include <windows.h>
@@ -15,47 +14,35 @@ namespace {
 
 HMODULE self;
 
-std::string ownPath()
+std::string own()
 {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(self, path, MAX_PATH);
     return path;
 }
 
-void appendLine(const std::string& path, const std::string& line)
+void log(const std::string& path, const std::string& line)
 {
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    const std::string text = line + "\r\n";
-    if (file != INVALID_HANDLE_VALUE) WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    WriteFile(file, (line + "\r\n").data(), static_cast<DWORD>(line.size() + 2), &written, nullptr);
+    CloseHandle(file);
 }
 
-std::string beside(const std::string& name)
-{
-    const std::string path = ownPath();
-    return path.substr(0, path.rfind('\\') + 1) + name;
-}
-
-const CLSID componentClass = {0x2D7F40B9, 0x1E6C, 0x4A53, {0x8C, 0x2E, 0x7B, 0x95, 0xD0, 0xA3, 0xE6, 0x11}};
-const IID componentInterface = {0x2D7F40B8, 0x1E6C, 0x4A53, {0x8C, 0x2E, 0x7B, 0x95, 0xD0, 0xA3, 0xE6, 0x11}};
-
-std::string narrow(BSTR text)
+std::string text(BSTR value)
 {
     char buffer[1024] = {};
-    if (text) WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
-    return text ? buffer : "(null)";
+    WideCharToMultiByte(CP_ACP, 0, value, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
+    return buffer;
 }
 
 // The component's interface: two methods nobody calls, then the record.
-class Registration : public IUnknown {
-public:
+const IID component = {0x2D7F40B8, 0x1E6C, 0x4A53, {0x8C, 0x2E, 0x7B, 0x95, 0xD0, 0xA3, 0xE6, 0x11}};
+struct Registration : IUnknown {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
     {
-        const bool known = IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, componentInterface) ||
-                           IsEqualGUID(riid, IID_IClassFactory);
-        *out = known ? this : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
+        *out = IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, component) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -63,19 +50,13 @@ public:
     virtual HRESULT STDMETHODCALLTYPE reserved2() { return E_NOTIMPL; }
     virtual HRESULT STDMETHODCALLTYPE SetProductProperty(BSTR product, BSTR name, BSTR value)
     {
-        appendLine(beside("wynfold.log"), narrow(product) + "|" + narrow(name) + "|" + narrow(value));
+        log(own().substr(0, own().rfind('\\')) + "\\wynfold.log", text(product) + "|" + text(name) + "|" + text(value));
         return S_OK;
     }
 } registration;
 
-// Its class factory; static objects need no counting.
-class Factory : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override
-    {
-        *out = this;
-        return S_OK;
-    }
+struct Factory : IClassFactory {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override { return *out = this, S_OK; }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override
@@ -91,47 +72,35 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason != DLL_PROCESS_ATTACH) return TRUE;
     self = instance;
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string name = ownPath().substr(ownPath().rfind('\\') + 1);
-    name = name.substr(0, name.find('.'));
+    std::string name = own().substr(own().rfind('\\') + 1);
     CharLowerA(&name[0]);
-    const std::string planted = " cabinet msi comctl32 version ole32 oleaut32 msvcrt ";
-    if (planted.find(" " + name + " ") != std::string::npos)
-        appendLine("C:\\planted-" + name + ".txt", ownPath() + "|" + program);
+    name = name.substr(0, name.find('.'));
+    if (reason == DLL_PROCESS_ATTACH && std::string(" cabinet msi comctl32 ole32 oleaut32 ").find(" " + name + " ") != std::string::npos)
+        log("C:\\planted-" + name + ".txt", own());
     return TRUE;
 }
 
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer()
 {
-    const std::string path = ownPath();
-    appendLine(beside("register.log"), path.substr(path.rfind('\\') + 1));
+    log(own().substr(0, own().rfind('\\')) + "\\register.log", own().substr(own().rfind('\\') + 1));
     return S_OK;
 }
 
-__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** out)
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID riid, void** out)
 {
-    if (!IsEqualGUID(rclsid, componentClass)) return CLASS_E_CLASSNOTAVAILABLE;
     return factory.QueryInterface(riid, out);
 }
 
-__declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
-
 __declspec(dllexport) LRESULT CALLBACK iconMarkHook(int code, WPARAM wParam, LPARAM lParam)
 {
-    HWND window = reinterpret_cast<HWND>(wParam);
+    HWND window = reinterpret_cast<HWND>(wParam), control = GetDlgItem(window, 1088);
     char name[16] = {};
-    if (code == HCBT_ACTIVATE && GetClassNameA(window, name, sizeof name) && !lstrcmpA(name, "#32770") &&
-        !GetPropA(window, "kit.icon")) {
-        HWND control = GetDlgItem(window, 1088);
+    if (code == HCBT_ACTIVATE && GetClassNameA(window, name, sizeof name) && !lstrcmpA(name, "#32770") && !GetPropA(window, "kit.icon")) {
         HICON icon = control ? reinterpret_cast<HICON>(SendMessageA(control, STM_GETICON, 0, 0)) : nullptr;
-        UINT_PTR kind = 8;
         const LPCSTR known[] = {IDI_ASTERISK, IDI_QUESTION, IDI_EXCLAMATION, IDI_HAND};
-        for (UINT_PTR i = 0; i < 4; ++i)
-            if (icon && LoadIconA(nullptr, known[i]) == icon) kind = i + 1;
-        if (icon && kind == 8) kind = 9;
+        UINT_PTR kind = icon ? 9 : 8;  // unknown, none
+        for (UINT_PTR i = 0; i < 4; ++i) kind = icon && LoadIconA(nullptr, known[i]) == icon ? i + 1 : kind;
         SetPropA(window, "kit.icon", reinterpret_cast<HANDLE>(kind));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
