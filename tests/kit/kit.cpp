@@ -313,9 +313,10 @@ std::string lowerName(std::string path)
 
 // Where each call's code lives, the same in every process: the module that
 // holds it (a forwarded export lives in another one) and the offset there.
-std::vector<std::pair<std::string, uintptr_t>> changeOffsets()
+const std::vector<std::pair<std::string, uintptr_t>>& changeOffsets()
 {
-    std::vector<std::pair<std::string, uintptr_t>> offsets;
+    static std::vector<std::pair<std::string, uintptr_t>> offsets;
+    if (!offsets.empty()) return offsets;
     for (const auto& call : changes) {
         auto address = reinterpret_cast<LPCSTR>(GetProcAddress(LoadLibraryA(call.first), call.second));
         HMODULE owner = nullptr;
@@ -338,7 +339,7 @@ void poke(HANDLE process, uintptr_t address, BYTE value, BYTE* old = nullptr)
 // their first byte, and ends it just before the killAt-th.
 void debug(const PROCESS_INFORMATION& process, int killAt, DWORD timeoutMs, Run& result)
 {
-    static const auto offsets = changeOffsets();
+    const auto& offsets = changeOffsets();
     std::map<uintptr_t, BYTE> original;
     uintptr_t stepping = 0;
     DEBUG_EVENT event;
@@ -409,6 +410,9 @@ Run run(const std::string& commandLine, const std::string& folder, const std::ve
         DWORD timeoutMs)
 {
     Run result;
+    // Before the watcher's thread hooks dialogs: Wine can deadlock loading
+    // libraries on one thread while another installs a hook.
+    if (killAt) changeOffsets();
     Watcher watcher(answers);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
