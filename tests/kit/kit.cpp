@@ -302,7 +302,8 @@ const std::pair<const char*, const char*> changes[] = {
     {"kernel32", "CopyFileA"},  {"kernel32", "MoveFileA"},         {"kernel32", "MoveFileExA"},
     {"kernel32", "DeleteFileA"}, {"kernel32", "CreateDirectoryA"}, {"kernel32", "RemoveDirectoryA"},
     {"kernel32", "SetEndOfFile"}, {"advapi32", "RegSetValueExA"},  {"advapi32", "RegDeleteKeyA"},
-    {"msi", "MsiDatabaseCommit"}, {"cabinet", "FCIFlushCabinet"},  {"cabinet", "FDICopy"}};
+    {"msi", "MsiDatabaseCommit"}, {"cabinet", "FCIFlushCabinet"},  {"cabinet", "FDICopy"},
+    {"ole32", "StgOpenStorage"}};
 
 std::string lowerName(std::string path)
 {
