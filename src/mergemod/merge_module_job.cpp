@@ -171,22 +171,17 @@ int MergeModuleJob::setRegistryValue(HKEY root, const std::string& keyPath, cons
     else
         return 0;
     const MsiApi& api = msiApi();
-    MsiCloseAll closeAll;
-    MsiHandle database;
-    if (!openModule(modulePath_, MSIDBOPEN_TRANSACT, database)) return 0;
-    MsiView view;
-    if (!openView(database.get(), "SELECT `Root`,`Key`,`Name`,`Value` FROM Registry", view)) return 0;
-    MsiHandle record;
-    while (api.fetch(view.get(), record.put()) == ERROR_SUCCESS) {
-        if (!sameName(recordText(record.get(), 3), valueName)) continue;
-        if (api.getInteger(record.get(), 1) != tableRoot) continue;
-        if (!sameName(recordText(record.get(), 2), keyPath)) continue;
-        if (api.setString(record.get(), 4, value.c_str()) == ERROR_SUCCESS &&
-            api.modify(view.get(), MSIMODIFY_UPDATE, record.get()) == ERROR_SUCCESS)
-            api.commit(database.get());
-        break;
-    }
-    return 1;
+    // The first row of that name, root and key: its value set and committed.
+    return forEachRow(modulePath_, MSIDBOPEN_TRANSACT, "SELECT `Root`,`Key`,`Name`,`Value` FROM Registry",
+                      [&](MSIHANDLE database, MSIHANDLE view, MSIHANDLE record) {
+                          if (!sameName(recordText(record, 3), valueName) || api.getInteger(record, 1) != tableRoot ||
+                              !sameName(recordText(record, 2), keyPath))
+                              return true;
+                          if (api.setString(record, 4, value.c_str()) == ERROR_SUCCESS &&
+                              api.modify(view, MSIMODIFY_UPDATE, record) == ERROR_SUCCESS)
+                              api.commit(database);
+                          return false;
+                      });
 }
 
 } // namespace mergemod

@@ -42,33 +42,37 @@ bool fetchStream(MSIHANDLE view, const std::string& name, MsiHandle& record)
     return false;
 }
 
-int readFileNames(const std::string& modulePath, std::vector<std::pair<std::string, std::string>>& rows)
+int forEachRow(const std::string& modulePath, LPCSTR mode, const char* query,
+               const std::function<bool(MSIHANDLE database, MSIHANDLE view, MSIHANDLE record)>& row)
 {
     const MsiApi& api = msiApi();
     MsiCloseAll closeAll;
     MsiHandle database;
-    if (!openModule(modulePath, MSIDBOPEN_READONLY, database)) return 0;
+    if (!openModule(modulePath, mode, database)) return 0;
     MsiView view;
-    if (!openView(database.get(), "SELECT `File`, `FileName` FROM File", view)) return 0;
+    if (!openView(database.get(), query, view)) return 0;
     MsiHandle record;
-    while (api.fetch(view.get(), record.put()) == ERROR_SUCCESS)
-        rows.emplace_back(recordText(record.get(), 1), recordText(record.get(), 2));
+    while (api.fetch(view.get(), record.put()) == ERROR_SUCCESS && row(database.get(), view.get(), record.get())) {}
     return 1;
+}
+
+int readFileNames(const std::string& modulePath, std::vector<std::pair<std::string, std::string>>& rows)
+{
+    return forEachRow(modulePath, MSIDBOPEN_READONLY, "SELECT `File`, `FileName` FROM File",
+                      [&](MSIHANDLE, MSIHANDLE, MSIHANDLE record) {
+                          rows.emplace_back(recordText(record, 1), recordText(record, 2));
+                          return true;
+                      });
 }
 
 int readFileSequence(const std::string& modulePath, std::vector<std::pair<std::string, int>>& rows)
 {
-    const MsiApi& api = msiApi();
-    MsiCloseAll closeAll;
-    MsiHandle database;
-    if (!openModule(modulePath, MSIDBOPEN_READONLY, database)) return 0;
-    MsiView view;
-    if (!openView(database.get(), "SELECT `File`,`Sequence` FROM File", view)) return 0;
     // One pass over every row: the view need not yield them in Sequence order.
-    MsiHandle record;
-    while (api.fetch(view.get(), record.put()) == ERROR_SUCCESS)
-        rows.emplace_back(recordText(record.get(), 1), api.getInteger(record.get(), 2));
-    return 1;
+    return forEachRow(modulePath, MSIDBOPEN_READONLY, "SELECT `File`,`Sequence` FROM File",
+                      [&](MSIHANDLE, MSIHANDLE, MSIHANDLE record) {
+                          rows.emplace_back(recordText(record, 1), msiApi().getInteger(record, 2));
+                          return true;
+                      });
 }
 
 int readStreamChunks(const std::string& modulePath, const std::string& streamName, DWORD chunkSize,

@@ -25,6 +25,12 @@ std::string recordText(MSIHANDLE record, UINT field);
 // Fetches rows of a _Streams view until the one whose Name is name.
 bool fetchStream(MSIHANDLE view, const std::string& name, MsiHandle& record);
 
+// Opens the module in mode and hands each row of query to row, with the
+// database and the view, until row answers false. 0 when the module or the
+// view cannot be opened; every handle is released before it returns.
+int forEachRow(const std::string& modulePath, LPCSTR mode, const char* query,
+               const std::function<bool(MSIHANDLE database, MSIHANDLE view, MSIHANDLE record)>& row);
+
 // The module's File rows as (File, FileName), in the order the view yields them.
 int readFileNames(const std::string& modulePath, std::vector<std::pair<std::string, std::string>>& rows);
 
