@@ -19,8 +19,6 @@ const char* const addedHeader = "[Rename]\r\n";
 // Headers the system accepts, looked for in this order.
 const char* const knownHeaders[] = {"[Rename]\r\n", "[rename]\r\n", "[RENAME]\r\n"};
 
-void defaultPause(unsigned long milliseconds) { Sleep(milliseconds); }
-void defaultAlert(unsigned int type) { MessageBeep(type); }
 
 // A header counts only at the start of a line: elsewhere the system would
 // not see it as a section.
@@ -49,12 +47,12 @@ int openRenameList(RenameListFile& list)
     list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          OPEN_ALWAYS, flags, nullptr));
     for (int attempt = 0; !list.file && attempt < renameOpenRetries; ++attempt) {
-        renameListWaits().pause(1000);
+        Sleep(1000);
         list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                              OPEN_ALWAYS, flags | FILE_FLAG_WRITE_THROUGH, nullptr));
     }
     if (!list.file) {
-        renameListWaits().alert(1);
+        MessageBeep(1);
         return 0;
     }
     DWORD high = 0;
@@ -84,12 +82,6 @@ int openRenameList(RenameListFile& list)
 }
 
 } // namespace
-
-RenameListWaits& renameListWaits()
-{
-    static RenameListWaits waits = {defaultPause, defaultAlert};
-    return waits;
-}
 
 int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir)
 {

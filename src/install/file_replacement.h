@@ -42,11 +42,3 @@ void closeRenameList(UpdateSession& session);
 
 // One value of the long-name rename list: shortPath -> longPath.
 int addLongNameRename(const std::string& shortPath, const std::string& longPath);
-
-// How a locked WinInit.Ini is waited for and given up on; tests shorten the
-// pause and count the calls.
-struct RenameListWaits {
-    void (*pause)(unsigned long milliseconds);
-    void (*alert)(unsigned int type);
-};
-RenameListWaits& renameListWaits();

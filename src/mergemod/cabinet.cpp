@@ -275,13 +275,6 @@ FNFDINOTIFY(listNotify)
 
 } // namespace
 
-int extractCabinet(const std::string& cabinetFolder, const std::string& name,
-                   const std::string& targetDir)
-{
-    ExtractionContext context{targetDir, {}};
-    return copyCabinet(cabinetFolder, name, &context, fdiNotify) == -1 ? 0 : 1;
-}
-
 int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
                         const std::string& targetDir, std::vector<std::string>& extracted)
 {

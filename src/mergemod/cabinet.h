@@ -45,15 +45,11 @@ struct ExtractionContext {
 // build. 0 when folder (ending in "\\") or name does not fit the block.
 int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name);
 
-// Unpacks cabinetFolder (ending in "\\") + name into targetDir. 0 only when
-// the decompressor cannot be created. Only a cabinet whose header declares one
-// cabinet of one folder, with no reserve and no neighbours, is unpacked; an
-// unpacking that would pass 3,000,000,000 bytes is abandoned.
-int extractCabinet(const std::string& cabinetFolder, const std::string& name,
-                   const std::string& targetDir);
-
-// As extractCabinet, but 1 only when the whole cabinet was extracted; the
-// names extracted, in cabinet order, go to extracted.
+// Unpacks cabinetFolder (ending in "\\") + name into targetDir; 1 only when
+// the whole cabinet was extracted. The names extracted, in cabinet order, go
+// to extracted. Only a cabinet whose header declares one cabinet of one
+// folder, with no reserve and no neighbours, is unpacked; an unpacking that
+// would pass 3,000,000,000 bytes is abandoned.
 int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
                         const std::string& targetDir, std::vector<std::string>& extracted);
 

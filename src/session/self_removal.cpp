@@ -25,8 +25,8 @@ bool isRunFolder(const std::string& folder)
     return name.find_first_not_of("0123456789ABCDEFabcdef", prefix) == std::string::npos;
 }
 
-} // namespace
-
+// The batch's text: deletes programPath until it is gone, then folder (none
+// when empty), then batchPath; the paths quoted.
 std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
                                 const std::string& batchPath)
 {
@@ -36,13 +36,17 @@ std::string selfDeleteBatchText(const std::string& programPath, const std::strin
     return text + "del " + quoted(batchPath) + "\r\n";
 }
 
-int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
+} // namespace
+
+void scheduleSelfDelete()
 {
+    const std::string programPath = win::moduleFileName();
+    if (programPath.empty()) return;
     // The command processor expands "%" in the batch's start line as well as in
     // its text: such a path could name another file, so it is left alone.
-    if (programPath.find('%') != std::string::npos) return 0;
+    if (programPath.find('%') != std::string::npos) return;
     const std::string folder = win::folderOf(programPath);
-    if (folder.empty()) return 0;
+    if (folder.empty()) return;
     std::string runFolder, batchPath = folder + "\\" + facts::selfDeleteBatchFile;
     if (isRunFolder(folder)) {
         runFolder = folder;
@@ -52,14 +56,14 @@ int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
     {
         win::File batch(CreateFileA(batchPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!batch) return 0;
+        if (!batch) return;
         const std::string text = selfDeleteBatchText(programPath, runFolder, batchPath);
         DWORD written = 0;
         if (!WriteFile(batch.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
             written != text.size()) {
             batch.reset();
             DeleteFileA(batchPath.c_str());
-            return 0;
+            return;
         }
     }
 
@@ -72,21 +76,12 @@ int startSelfDeleteBatch(const std::string& programPath, bool raiseCaller)
     PROCESS_INFORMATION info = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &startup, &info))
-        return 0;
+        return;
     win::Process process;
     process.adopt(info);
+    // This program ends before the batch gets going.
     SetThreadPriority(process.thread.get(), THREAD_PRIORITY_IDLE);
-    if (raiseCaller) {
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-        SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    }
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     ResumeThread(process.thread.get());
-    return 1;
-}
-
-void scheduleSelfDelete()
-{
-    const std::string program = win::moduleFileName();
-    if (program.empty()) return;
-    startSelfDeleteBatch(program, true);
 }
