@@ -221,6 +221,7 @@ bool replaceWhole(const std::string& target, Write write)
 {
     const std::string folder = target + saveSuffix;
     const std::string temporary = folder + "\\new";
+    finishMoveOver(temporary, target);
     emptyFolder(folder);
     CreateDirectoryA(folder.c_str(), nullptr);
     auto removeFolder = onScopeExit([&] {
@@ -241,6 +242,8 @@ void removeLeftoverCopies(const std::string& folder)
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= 5 ||
             lstrcmpiA(name.c_str() + name.size() - 5, saveSuffix) != 0)
             continue;
+        // The target of a move cut off on Windows 9x waits there to be put back.
+        finishMoveOver(folder + "\\" + name + "\\new", folder + "\\" + name.substr(0, name.size() - 5));
         emptyFolder(folder + "\\" + name);
         RemoveDirectoryA((folder + "\\" + name).c_str());
     }
