@@ -240,16 +240,17 @@ private:
         return TRUE;
     }
 
-    // The bar's range and its latest position; a dialog that is going
-    // answers zeros for both, and is not read any more.
+    // The bar's range and its latest position. A dialog that is going is
+    // hidden first and may then answer zeros, so a reading counts only when
+    // the dialog was still shown after it.
     static void readBar(HWND window, std::string& bar)
     {
         HWND control = GetDlgItem(window, 1003);
         if (!control || !isClass(control, PROGRESS_CLASSA)) return;
         const std::string range = std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." +
                                   std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
-        if (bar.empty() || bar.compare(0, range.size(), range) == 0)
-            bar = range + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+        const std::string reading = range + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+        if (IsWindowVisible(window) && (bar.empty() || bar.compare(0, range.size(), range) == 0)) bar = reading;
     }
 
     static Dialog inspect(HWND window)
