@@ -77,7 +77,7 @@ int removeLogonComponent(UpdateSession& session)
     std::string current;
     readRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, current);
     // Only our own library is ours to take out; another vendor's stays in place.
-    if (upperCase(current).find("VEDEDE.DLL") != std::string::npos) {
+    if (upperCase(current).find(upperCase(facts::logonLibraryFile)) != std::string::npos) {
         std::string recorded;
         if (readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded)) {
             std::string candidate = sysDir;
