@@ -25,8 +25,8 @@ bool isRunFolder(const std::string& folder)
     return name.find_first_not_of("0123456789ABCDEFabcdef", prefix) == std::string::npos;
 }
 
-// The batch's text: deletes programPath until it is gone, then folder (none
-// when empty), then batchPath; the paths quoted.
+} // namespace
+
 std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
                                 const std::string& batchPath)
 {
@@ -35,8 +35,6 @@ std::string selfDeleteBatchText(const std::string& programPath, const std::strin
     if (!folder.empty()) text += "rmdir " + quoted(folder) + "\r\n";
     return text + "del " + quoted(batchPath) + "\r\n";
 }
-
-} // namespace
 
 void scheduleSelfDelete()
 {

@@ -13,6 +13,7 @@
 #include "product/product_checks.h"
 #include "product/settings_container.h"
 #include "session/detection.h"
+#include "session/self_removal.h"
 #include "session/update_session.h"
 #include "win/files.h"
 
@@ -107,6 +108,30 @@ TEST_F(Units, RenameListText)
         EXPECT_EQ(got, row.second) << (row.first ? row.first : "(no file)");
     }
     DeleteFileA(path.c_str());
+}
+
+// The batch runs while the program may still be ending: it keeps trying until
+// the file goes, then takes the folder and itself. Run by the real command
+// processor on a file held open for a while.
+TEST_F(Units, SelfRemovalBatchOutwaitsTheProgram)
+{
+    const std::string folder = scratch + "\\trevix-0123ABCD", program = folder + "\\trevix.exe", batch = folder + ".bat";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    kit::writeFile(program, "running");
+    kit::writeFile(batch, selfDeleteBatchText(program, folder, batch));
+    HANDLE running = CreateFileA(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string command = "cmd.exe /c \"" + batch + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, "C:\\", &startup, &process));
+    Sleep(1000);
+    EXPECT_TRUE(kit::exists(program));
+    CloseHandle(running);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread), CloseHandle(process.hProcess);
+    for (const std::string& gone : {program, folder, batch}) EXPECT_FALSE(kit::exists(gone)) << gone;
 }
 
 TEST_F(Units, DelayedMovesOnNtAndTheDateRule)
