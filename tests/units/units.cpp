@@ -170,6 +170,11 @@ TEST_F(Units, CabinetKeepsFourAttributeBitsAndTheTimeThroughLocalTime)
         mergemod::CabinetBuilder builder;
         ASSERT_TRUE(builder.create(scratch + "\\", "x.cab") && builder.addFile(file, "a.txt") && builder.flush());
     }
+    // The archive bit shows only in the cabinet: every new file gets it.
+    std::string cab;
+    kit::readFile(scratch + "\\x.cab", cab);
+    const size_t entry = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
+    EXPECT_EQ(static_cast<unsigned char>(cab.at(entry + 14)) | static_cast<unsigned char>(cab.at(entry + 15)) << 8, 0x27);
     std::vector<std::string> names;
     CreateDirectoryA(out.c_str(), nullptr);
     ASSERT_EQ(mergemod::extractWholeCabinet(scratch + "\\", "x.cab", out, names), 1);
