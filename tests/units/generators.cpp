@@ -165,8 +165,9 @@ std::string stamp(const std::string& input)
     const bool genuine = kit::settingsVersion(product + "\\vindale.bin", oldMajor, oldMinor);
     if (installedNow != image) return "the installed settings file changed";
     if (!genuine) return after == image ? "" : "a foreign file was rewritten";
-    if (!kit::settingsVersion(staged, newMajor, newMinor) || (after != image && after.size() != 8192) ||
-        after.compare(12, std::string::npos, image, 12, 8192 - 12) || after.compare(0, 8, image, 0, 8))
+    if (!kit::settingsVersion(staged, newMajor, newMinor) ||
+        (after != image && (after.size() != 8192 || after.compare(12, std::string::npos, image, 12, 8192 - 12) ||
+                            after.compare(0, 8, image, 0, 8))))
         return "the staged file changed beyond its version";
     if (newMajor != (major & 0xFFFF ? major & 0xFFFF : oldMajor) || newMinor != (minor & 0xFFFF ? minor & 0xFFFF : oldMinor))
         return "the staged version is " + std::to_string(newMajor) + "." + std::to_string(newMinor);
@@ -185,7 +186,20 @@ std::string cabinet()
         else if (rng() % 2 && cab.size() > at + 1) cab[at] = static_cast<char>(rng() % 6), cab[at + 1] = 0;
         else if (cab.size() > 60) cab.replace(60 + rng() % (cab.size() - 60), 0, pick(awkward) + '\0');
     }
+    // Often a header that tells the truth about the size: then the names and
+    // the data are what FDI reads.
+    if (rng() % 2 && cab.size() >= 12)
+        for (size_t i = 0; i < 4; ++i) cab[8 + i] = static_cast<char>(cab.size() >> 8 * i);
     return cab;
+}
+
+// The header rule: one folder, some files, no reserve and no neighbours, the
+// size the file has.
+bool wellFormed(const std::string& cab)
+{
+    auto field = [&](size_t at) { return static_cast<unsigned char>(cab[at]) | static_cast<unsigned char>(cab[at + 1]) << 8; };
+    return cab.size() >= 36 && field(26) == 1 && field(28) >= 1 && field(30) == 0 &&
+           (field(8) | static_cast<unsigned long>(field(10)) << 16) == cab.size();
 }
 
 std::string unpack(const std::string& cab)
@@ -196,10 +210,11 @@ std::string unpack(const std::string& cab)
     CreateDirectoryA((folder + "\\out").c_str(), nullptr);
     kit::writeFile(folder + "\\x.cab", cab);
     std::vector<std::string> names;
-    mergemod::extractWholeCabinet(folder + "\\", "x.cab", folder + "\\out", names);
-    const std::string left = listing(folder);
+    const int whole = mergemod::extractWholeCabinet(folder + "\\", "x.cab", folder + "\\out", names);
+    const std::string left = listing(folder), out = listing(folder + "\\out");
     kit::removeTree(folder);
-    return left == "|out|x.cab|" ? "" : "written beside the extraction folder: " + left;
+    if (left != "|out|x.cab|") return "written beside the extraction folder: " + left;
+    return wellFormed(cab) || (!whole && out == "|") ? "" : "a cabinet against the header rule was unpacked: " + out;
 }
 
 // Folders as the registry and the environment give them: install folder, common
