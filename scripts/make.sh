@@ -53,6 +53,11 @@ suite() {   # ARCH [ctest arguments]
   echo "== Tests of the $arch build"
   build "$arch"
   (cd "$(tree "$arch")" && ctest --output-on-failure -j"$JOBS" "$@")
+  # ctest keeps the output of passed tests to itself: what the generators and
+  # the fault injection went through.
+  echo "== Generated cases and kill points of the $arch build"
+  grep -a -h -E '^[a-z-]+ +[0-9]+ cases, |: killed at ' "$(tree "$arch")/Testing/Temporary/LastTest.log" |
+    sed -E 's/^.*\\([^\\]+\.scn)/\1/' || true
 }
 
 case ${1:?usage: make.sh build|test|demo|bench|fuzz} in
