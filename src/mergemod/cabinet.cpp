@@ -243,15 +243,14 @@ bool isSingleCabinet(HFDI fdi, const std::string& path)
     const long size = _lseek(fd, 0, SEEK_END);
     _lseek(fd, 0, SEEK_SET);
     // FDIIsCabinet answers "no next cabinet" whatever the header says: the
-    // flags are read here.
+    // flags (reserve, previous, next) are read here, and must all be clear.
     unsigned char header[32] = {};
     const bool noFlags = _read(fd, header, sizeof header) == sizeof header && header[30] == 0 && header[31] == 0;
     _lseek(fd, 0, SEEK_SET);
     FDICABINETINFO info = {};
     const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
     _close(fd);
-    return noFlags && isCabinet && info.cFolders == 1 && info.cFiles >= 1 && !info.fReserve &&
-           !info.hasprev && !info.hasnext && info.cbCabinet == size;
+    return noFlags && isCabinet && info.cFolders == 1 && info.cFiles >= 1 && info.cbCabinet == size;
 }
 
 // FDICopy over one cabinet; the result of FDICopy, or -1 without a decompressor.
