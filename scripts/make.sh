@@ -76,7 +76,7 @@ case ${1:?usage: make.sh build|test|demo|bench|fuzz} in
     # The shipped programs are i686: their checks need no Wine and run everywhere.
     if [[ " $arches " != *" i686 "* ]]; then
       echo "== Checks of the shipped i686 programs"
-      build i686 trevix trevixrun loadtime_import
+      build i686 trevix trevixrun
       (cd build && ctest --output-on-failure -L static)
     fi
     for arch in $arches; do suite "$arch"; done ;;

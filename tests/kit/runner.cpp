@@ -42,6 +42,8 @@
 //   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,302 @@
 #include "kit/kit.h"
 
 namespace {
+
+using namespace kit;
+
+// A dialog of another process: buttons "Yes/No" or "none", icon "none",
+// "information", "question" ..., owner's caption or "none", the progress
+// bar's range and last position seen ("MIN..MAX@POS", empty without one).
+struct Dialog {
+    std::string caption, text, buttons, icon, owner, bar;
+};
+
+// The first rule whose caption matches and whose text is in the dialog's
+// presses its button (IDYES ... or pressEscape); other dialogs get OK.
+constexpr int pressEscape = -27;
+struct Answer {
+    std::string caption;
+    int button;
+    std::string text;
+};
+
+struct Run {
+    bool started = false, finished = false;
+    DWORD exitCode = 0;
+    std::vector<Dialog> dialogs;
+    int calls = 0;  // runKilled: the changes the program reached
+};
+
+bool echoDialogs = false;  // print each dialog as it appears: a restart may end this program
+
+std::string describe(const Dialog& d)
+{
+    std::string text = d.text;
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return "[" + d.caption + "] \"" + text + "\" buttons=" + d.buttons + " icon=" + d.icon + " owner=" + d.owner +
+           (d.bar.empty() ? "" : " bar=" + d.bar);
+}
+
+std::string textOf(HWND window)
+{
+    char buffer[2048] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+bool isClass(HWND window, const char* name)
+{
+    char buffer[64] = {};
+    return GetClassNameA(window, buffer, sizeof buffer) && !lstrcmpiA(buffer, name);
+}
+
+// Finds the dialogs (class #32770) of other processes while it runs, reads
+// what they show and answers them.
+class Watcher {
+public:
+    explicit Watcher(std::vector<Answer> answers) : answers_(std::move(answers)) {}
+    std::vector<Dialog> stop()
+    {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, 10000);
+        std::vector<Dialog> dialogs(seen_.size());
+        for (const auto& entry : seen_) dialogs[entry.second.first] = entry.second.second;
+        return dialogs;
+    }
+
+private:
+    static DWORD WINAPI watch(void* self)
+    {
+        // Icon handles mean nothing in another process: kitlib's hook marks
+        // each dialog's icon kind from inside the dialog's own process.
+        HMODULE library = LoadLibraryA(join(binDir(), "kitlib.dll").c_str());
+        auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(library, "iconMarkHook")));
+        HHOOK handle = hook ? SetWindowsHookExA(WH_CBT, hook, library, 0) : nullptr;
+        for (auto* watcher = static_cast<Watcher*>(self);
+             MsgWaitForMultipleObjects(1, &watcher->stop_, FALSE, 20, QS_ALLINPUT) != WAIT_OBJECT_0;) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+            watcher->poll();
+        }
+        UnhookWindowsHookEx(handle);
+        return 0;
+    }
+
+    static BOOL CALLBACK collect(HWND window, LPARAM found)
+    {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId() && IsWindowVisible(window) && isClass(window, "#32770"))
+            reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+        return TRUE;
+    }
+
+    // The bar's range and its latest position. A dialog that is going is
+    // hidden first and may then answer zeros, so a reading counts only when
+    // the dialog was still shown after it.
+    static void readBar(HWND window, std::string& bar)
+    {
+        HWND control = GetDlgItem(window, 1003);
+        if (!control || !isClass(control, PROGRESS_CLASSA)) return;
+        const std::string range = std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." +
+                                  std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
+        const std::string reading = range + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+        if (IsWindowVisible(window) && (bar.empty() || bar.compare(0, range.size(), range) == 0)) bar = reading;
+    }
+
+    static Dialog inspect(HWND window)
+    {
+        Dialog d{textOf(window), textOf(GetDlgItem(window, 0xFFFF)), "", "none", "none", ""};
+        static const char* const names[] = {"", "OK", "Cancel", "Abort", "Retry", "Ignore", "Yes", "No"};
+        for (int id = IDOK; id <= IDNO; ++id)
+            if (IsWindowVisible(GetDlgItem(window, id))) d.buttons += (d.buttons.empty() ? "" : "/") + std::string(names[id]);
+        if (d.buttons.empty()) d.buttons = "none";
+        static const char* const kinds[] = {"unknown", "information", "question", "warning", "error"};
+        const UINT_PTR mark = reinterpret_cast<UINT_PTR>(GetPropA(window, "kit.icon"));
+        if (mark && mark != 8) d.icon = kinds[mark <= 4 ? mark : 0];
+        if (HWND owner = GetWindow(window, GW_OWNER)) d.owner = textOf(owner);
+        readBar(window, d.bar);
+        return d;
+    }
+
+    void poll()
+    {
+        std::vector<HWND> windows, fresh;
+        EnumWindows(collect, reinterpret_cast<LPARAM>(&windows));
+        // Known dialogs first: a bar's position is read before an answer lets the run go on.
+        for (HWND window : windows)
+            if (seen_.count(window)) readBar(window, seen_[window].second.bar);
+            else fresh.insert(fresh.begin(), window);  // bottom first: the order of appearance
+        for (HWND window : fresh) {
+            Sleep(50);  // let the dialog finish its initialisation
+            if (!IsWindow(window)) continue;
+            const Dialog d = inspect(window);
+            const int order = static_cast<int>(seen_.size());
+            seen_[window] = {order, d};
+            if (echoDialogs) std::printf("  dialog: %s\n", describe(d).c_str()), std::fflush(stdout);
+            auto rule = std::find_if(answers_.begin(), answers_.end(), [&](const Answer& a) {
+                return a.caption == d.caption && d.text.find(a.text) != std::string::npos;
+            });
+            const int press = rule == answers_.end() ? IDOK : rule->button;
+            if (press == pressEscape) PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            else if (HWND button = GetDlgItem(window, press)) PostMessageA(window, WM_COMMAND, press, reinterpret_cast<LPARAM>(button));
+        }
+    }
+
+    std::vector<Answer> answers_;
+    std::map<HWND, std::pair<int, Dialog>> seen_;  // the order of appearance, what it showed
+    HANDLE stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr);
+};
+
+// The calls that change something: each one a point where a run may be killed.
+const std::pair<const char*, const char*> changes[] = {
+    {"kernel32", "CopyFileA"},  {"kernel32", "MoveFileA"},         {"kernel32", "MoveFileExA"},
+    {"kernel32", "DeleteFileA"}, {"kernel32", "CreateDirectoryA"}, {"kernel32", "RemoveDirectoryA"},
+    {"kernel32", "SetEndOfFile"}, {"advapi32", "RegSetValueExA"},  {"advapi32", "RegDeleteKeyA"},
+    {"msi", "MsiDatabaseCommit"}, {"cabinet", "FCIFlushCabinet"},  {"cabinet", "FDICopy"},
+    {"ole32", "StgOpenStorage"}};
+
+std::string lowerName(std::string path)
+{
+    path = path.substr(path.find_last_of("\\/") + 1);
+    CharLowerA(&path[0]);
+    return path;
+}
+
+// Where each call's code lives, the same in every process: the module that
+// holds it (a forwarded export lives in another one) and the offset there.
+const std::vector<std::pair<std::string, uintptr_t>>& changeOffsets()
+{
+    static std::vector<std::pair<std::string, uintptr_t>> offsets;
+    if (!offsets.empty()) return offsets;
+    for (const auto& call : changes) {
+        auto address = reinterpret_cast<LPCSTR>(GetProcAddress(LoadLibraryA(call.first), call.second));
+        HMODULE owner = nullptr;
+        char path[MAX_PATH] = {};
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, address, &owner);
+        GetModuleFileNameA(owner, path, MAX_PATH);
+        offsets.emplace_back(lowerName(path), reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(owner));
+    }
+    return offsets;
+}
+
+void poke(HANDLE process, uintptr_t address, BYTE value, BYTE* old = nullptr)
+{
+    if (old) ReadProcessMemory(process, reinterpret_cast<void*>(address), old, 1, nullptr);
+    WriteProcessMemory(process, reinterpret_cast<void*>(address), &value, 1, nullptr);
+    FlushInstructionCache(process, reinterpret_cast<void*>(address), 1);
+}
+
+// Runs the debuggee until it ends, counting its changes by breakpoints on
+// their first byte, and ends it just before the killAt-th.
+void debug(const PROCESS_INFORMATION& process, int killAt, DWORD timeoutMs, Run& result)
+{
+    const auto& offsets = changeOffsets();
+    std::map<uintptr_t, BYTE> original;
+    uintptr_t stepping = 0;
+    DEBUG_EVENT event;
+    for (const DWORD begin = GetTickCount(); !result.finished && WaitForDebugEvent(&event, timeoutMs - (GetTickCount() - begin));) {
+        DWORD status = DBG_CONTINUE;
+        const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+            char path[MAX_PATH] = {};
+            GetFinalPathNameByHandleA(event.u.LoadDll.hFile, path, MAX_PATH, 0);
+            CloseHandle(event.u.LoadDll.hFile);
+            const uintptr_t base = reinterpret_cast<uintptr_t>(event.u.LoadDll.lpBaseOfDll);
+            for (const auto& offset : offsets)
+                if (offset.first == lowerName(path)) poke(process.hProcess, base + offset.second, 0xCC, &original[base + offset.second]);
+        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            result.finished = true;
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT && record.ExceptionCode == EXCEPTION_BREAKPOINT &&
+                   original.count(at)) {
+            if (++result.calls == killAt) {
+                TerminateProcess(process.hProcess, 99);
+            } else {
+                // Let the call run: its first byte back for one step, then the breakpoint again.
+                poke(process.hProcess, at, original[at]);
+                HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
+                CONTEXT context = {};
+                context.ContextFlags = CONTEXT_CONTROL;
+                GetThreadContext(thread, &context);
+#ifdef _WIN64
+                context.Rip = at;
+#else
+                context.Eip = at;
+#endif
+                context.EFlags |= 0x100;
+                SetThreadContext(thread, &context);
+                CloseHandle(thread);
+                stepping = at;
+            }
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT && record.ExceptionCode == EXCEPTION_SINGLE_STEP && stepping) {
+            poke(process.hProcess, stepping, 0xCC);
+            stepping = 0;
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT && record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+            status = DBG_EXCEPTION_NOT_HANDLED;
+        } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+}
+
+// Programs a start of Windows runs for the update, and what they start.
+bool startProgramsRunning()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const std::string name = lowerName(entry.szExeFile);
+        running = running || name == "trevix.exe" || name == "regsvr32.exe" || name == "cmd.exe";
+    }
+    CloseHandle(snapshot);
+    return running;
+}
+
+// Starts a command line, answers its dialogs and waits at most timeoutMs; a
+// program still running then is ended. killAt > 0 runs it as its debugger and
+// ends it just before its killAt-th change of a file, the registry or a
+// database; -1 counts the changes.
+Run runCommand(const std::string& commandLine, const std::string& folder, const std::vector<Answer>& answers, int killAt = 0,
+               DWORD timeoutMs = 120000)
+{
+    Run result;
+    // Before the watcher's thread hooks dialogs: Wine can deadlock loading
+    // libraries on one thread while another installs a hook.
+    if (killAt) changeOffsets();
+    Watcher watcher(answers);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    result.started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, killAt ? DEBUG_ONLY_THIS_PROCESS : 0,
+                                    nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    if (result.started && killAt) debug(process, killAt, timeoutMs, result);
+    if (result.started && !killAt) result.finished = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (result.started && !result.finished) TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, 5000);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (commandLine == "wineboot.exe -r")
+        for (const DWORD begin = GetTickCount(); startProgramsRunning() && GetTickCount() - begin < timeoutMs;) Sleep(100);
+    Sleep(200);  // dialogs of programs it started may still be closing
+    result.dialogs = watcher.stop();
+    return result;
+}
+
+// The next start of Windows: delayed moves, WinInit.Ini and RunOnce; ends
+// only when the programs the start ran (and those they started) have ended.
+Run restart(const std::vector<Answer>& answers)
+{
+    Run result = runCommand("wineboot.exe -r", "", answers);
+    result.finished = result.finished && !startProgramsRunning();
+    return result;
+}
 
 using Words = std::vector<std::string>;
 
@@ -72,7 +370,7 @@ UINT WINAPI tempPath(LPSTR buffer, UINT size) { return GetTempPathA(size, buffer
 
 int button(const std::string& name)
 {
-    return name == "yes" ? IDYES : name == "no" ? IDNO : name == "escape" ? kit::pressEscape : IDOK;
+    return name == "yes" ? IDYES : name == "no" ? IDNO : name == "escape" ? pressEscape : IDOK;
 }
 
 Words split(const std::string& line)
@@ -182,7 +480,7 @@ private:
         for (size_t i = 0; i < at; ++i) execute(lines_[i]);
         const Words w = expand(lines_[at].second);
         const std::string program = command(w, 2);
-        const int total = kit::run(program, "", {}, -1).calls;
+        const int total = runCommand(program, "", {}, -1).calls;
         const int points = w[1] == "all" ? total : std::min(total, std::atoi(w[1].c_str()));
         if (!total) fail(lines_[at].first, "no change counted in " + program);
         for (point_ = 1; point_ <= points; ++point_) {
@@ -194,7 +492,7 @@ private:
             kit::deleteKey("HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
             DeleteFileA(kit::join(vars_["WINDIR"], "wininit.ini").c_str());
             for (size_t i = 0; i < at; ++i) execute(lines_[i]);
-            if (kit::run(program, "", {}, killAt).exitCode != 99) fail(lines_[at].first, "not killed at change " + std::to_string(killAt));
+            if (runCommand(program, "", {}, killAt).exitCode != 99) fail(lines_[at].first, "not killed at change " + std::to_string(killAt));
             vars_["OUT"] = kit::join(out_, "kill-" + std::to_string(point_));
             if (vars_.count("MODULES"))
                 for (const std::string& name : kit::listDir(vars_["MODULES"]))
@@ -287,13 +585,13 @@ private:
         } else if (op == "run" || op == "restart") {
             std::string in;
             const std::string program = command(w, 1, &in);
-            last_ = op == "run" ? kit::run(program, in, answers_) : kit::restart(answers_);
+            last_ = op == "run" ? runCommand(program, in, answers_) : restart(answers_);
             if (!last_.finished) fail(n, op + " " + program + (last_.started ? " did not end in time" : " did not start"));
-            for (const kit::Dialog& d : last_.dialogs) std::printf("    dialog: %s\n", kit::describe(d).c_str());
+            for (const Dialog& d : last_.dialogs) std::printf("    dialog: %s\n", describe(d).c_str());
         } else if (op == "expect-dialog") {
             const size_t index = std::strtoul(w[1].c_str(), nullptr, 10);
             if (index >= last_.dialogs.size()) return fail(n, "no dialog " + w[1]);
-            const kit::Dialog& d = last_.dialogs[index];
+            const Dialog& d = last_.dialogs[index];
             const std::map<std::string, std::string> fields = {{"caption", d.caption}, {"text", d.text}, {"buttons", d.buttons},
                                                                {"icon", d.icon}, {"owner", d.owner}, {"bar", d.bar}};
             for (size_t i = 2; !w[i].empty(); ++i) {
@@ -331,8 +629,8 @@ private:
     std::map<std::string, std::string> vars_;
     std::vector<std::string> made_, keys_;
     std::vector<HANDLE> held_;
-    std::vector<kit::Answer> answers_;
-    kit::Run last_;
+    std::vector<Answer> answers_;
+    Run last_;
     int failures_ = 0, point_ = 0;
 };
 
@@ -341,7 +639,7 @@ private:
 int main(int argc, char** argv)
 {
     if (argc > 1 && !std::strcmp(argv[1], "--run")) {
-        std::vector<kit::Answer> answers;
+        std::vector<Answer> answers;
         int i = 2;
         for (; i < argc && std::strcmp(argv[i], "--"); ++i) {
             const std::string rule = argv[i];
@@ -349,8 +647,8 @@ int main(int argc, char** argv)
         }
         std::string line;
         for (++i; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
-        kit::echoDialogs = true;
-        const kit::Run run = kit::run(line, "", answers, 0, 300000);
+        echoDialogs = true;
+        const Run run = runCommand(line, "", answers, 0, 300000);
         std::printf("  exit status %lu\n", run.exitCode);
         return run.started ? 0 : 1;
     }

@@ -106,9 +106,4 @@ __declspec(dllexport) LRESULT CALLBACK iconMarkHook(int code, WPARAM wParam, LPA
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// What loadtime_import.exe imports, so that a planted copy satisfies it.
-__declspec(dllexport) void FCICreate() {}
-__declspec(dllexport) void MsiOpenDatabaseA() {}
-__declspec(dllexport) void InitCommonControls() {}
-
 } // extern "C"
