@@ -224,7 +224,7 @@ std::string folders()
     std::string text;
     for (int i = 0; i < 7; ++i)
         text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x",
-                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks"})
+                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l')})
                            : noise(30)) + "\n";
     return text;
 }
