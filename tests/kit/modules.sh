@@ -31,7 +31,7 @@ fixtures() {
   printf 'host 10.4\r\n' > cvdhost.exe
   printf 'viewer 10.4 %.0s' {1..200} > viewer.dll
   printf 'read me' > readme.txt
-  cp "$bin/trevix.exe" tool.exe
+  cp "$bin/trevixrun.exe" tool.exe  # no version resource: patching gives the row one
   local v; v=$(version tool.exe)
   # Sequence order differs from the key order and from the order of the rows.
   file_idt "viewer.dll	Core	CORVIN~1.DLL|Corvindale Viewer.dll	$(stat -c %s viewer.dll)		0	512	2" \
@@ -51,13 +51,14 @@ fixtures() {
   build_module "$out/DEVICE.MSM" ../nul.cab ../Device.idt ../Registry.idt
   printf 'host 10.5\r\n' > "$out/new/cvdhost.exe"
   printf 'viewer 10.5 %.0s' {1..300} > "$out/new/Corvindale Viewer.dll"
-  cp "$bin/trevixrun.exe" "$out/new/tool.exe"
+  cp "$bin/trevix.exe" "$out/new/tool.exe"
   cd "$out" && rm -rf files nofolder.cab nul.cab NUL ./*.idt
 }
 
-# The FileVersion of a file's version resource as the File table records it.
+# The FileVersion of a file's version resource as the File table records it;
+# empty without one.
 version() {
-  i686-w64-mingw32-strings -el "$1" | grep -A1 -x FileVersion | sed -n 2p | tr ',' '.' | tr -d ' '
+  i686-w64-mingw32-strings -el "$1" | { grep -A1 -x FileVersion || true; } | sed -n 2p | tr ',' '.' | tr -d ' '
 }
 
 # Every module under DIR must open, and each File row's FileSize and Version
