@@ -30,12 +30,29 @@ int readMachineString(const std::string& key, const std::string& value, std::str
 
 namespace {
 
+// Whether the variable the temporary folder comes from, TMP before TEMP, is
+// an absolute path itself: GetTempPathA makes a relative one ("..", "C:",
+// "\Temp") absolute against the current folder, so its answer cannot tell.
+bool temporaryVariableIsAbsolute()
+{
+    for (const char* name : {"TMP", "TEMP"}) {
+        const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+        if (size == 0) continue;
+        std::string value(size, '\0');
+        const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
+        if (length == 0) continue;  // set, but empty: GetTempPathA passes it by too
+        return length < size && win::isAbsolutePath(value.substr(0, length));
+    }
+    return true;
+}
+
 // The temporary folder; its short form when the long one does not fit the
 // buffer. Empty when neither fits or it is no absolute path: the cleanup
 // run's copy would otherwise land at the root of the drive or below the
 // current folder.
 std::string temporaryFolder()
 {
+    if (!temporaryVariableIsAbsolute()) return std::string();
     char buffer[win::machineTextSize] = {};
     const DWORD length = GetTempPathA(sizeof buffer, buffer);
     std::string folder;

@@ -265,8 +265,12 @@ std::string resolve(const std::string& text)
     std::string entry;
     const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     if (kit::readValue(runOnce, "Corvindale Update", entry)) {
-        const std::string copy = entry.substr(1, entry.find('"', 1) - 1);
+        // The copy is in TMP as given (TEMP when that is empty): a relative one is no place at all.
+        std::string copy = entry.substr(1, entry.find('"', 1) - 1), tmp = text.substr(at, text.find('\n', at) - at);
+        if (tmp.empty()) tmp = getenv("TEMP");
         if (!kit::exists(copy)) why += "the cleanup entry names no copy: " + entry;
+        const bool absolute = tmp.size() > 2 && (tmp.compare(1, 2, ":\\") == 0 || tmp.compare(0, 2, "\\\\") == 0);
+        if (!absolute || lstrcmpiA(copy.substr(0, tmp.size()).c_str(), tmp.c_str())) why += "the copy is outside TMP: " + copy;
         kit::removeTree(copy.substr(0, copy.rfind('\\')));
         kit::deleteKey(runOnce, "Corvindale Update");
     }
@@ -290,8 +294,11 @@ int main(int argc, char** argv)
     const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
     rng.seed(seed);
     const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated", fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
-    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", product, product + "\\Packager", modules, newFiles, out})
+    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", product, product + "\\Packager", modules, newFiles, out,
+                                      root + "\\here", root + "\\here\\deep"})
         CreateDirectoryA(folder.c_str(), nullptr);
+    // Relative folders then lead into the watched ones, never into the build tree.
+    SetCurrentDirectoryA((root + "\\here\\deep").c_str());
     for (const std::string& name : kit::listDir(fixtures))
         CopyFileA(kit::join(fixtures, name).c_str(), kit::join(modules, name).c_str(), FALSE);
     for (const std::string& name : kit::listDir(fixtures + "\\new"))
