@@ -14,7 +14,8 @@ wine_loader() {
     x86_64) package=wine64; name=wine64 ;;
     *) return 1 ;;
   esac
-  path=$(dpkg -L "$package" 2>/dev/null | grep -m1 "/$name\$" || true)
+  # The package also lists the folder /usr/lib/wine: only a program will do.
+  path=$(dpkg -L "$package" 2>/dev/null | grep "/$name\$" | while read -r p; do [ -f "$p" ] && [ -x "$p" ] && echo "$p"; done | head -1)
   [ -n "$path" ] || path=$(command -v "$name" 2>/dev/null || true)
   [ -n "$path" ] || [ ! -x "/usr/lib/wine/$name" ] || path=/usr/lib/wine/$name
   [ -n "$path" ] && echo "$path"
