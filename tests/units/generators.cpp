@@ -252,11 +252,14 @@ std::string resolve(const std::string& text)
         kit::setValue(key, place[1], REG_SZ, text.substr(at, text.find('\n', at) - at) + '\0');
         at = text.find('\n', at) + 1;
     }
-    SetEnvironmentVariableA("TMP", text.substr(at, text.find('\n', at) - at).c_str());
+    std::string tmp = text.substr(at, text.find('\n', at) - at);
+    SetEnvironmentVariableA("TMP", tmp.c_str());
     UpdateSession run;
     initialiseEnvironment(run);
     const std::string& folder = run.productDir;
-    std::string why = folder.empty() || (folder.size() >= 2 && (folder[1] == ':' || folder.substr(0, 2) == "\\\\")) ? "" : "a relative product folder";
+    // A drive and its root, or a share; the product folder is joined with a backslash.
+    auto absolute = [](const std::string& path) { return path.size() > 2 && (path.compare(1, 2, ":\\") == 0 || path.compare(0, 2, "\\\\") == 0); };
+    std::string why = folder.empty() || absolute(folder + "\\") ? "" : "a relative product folder";
     if (isProductInstalled() && !run.productDir.empty()) {
         prepareStagingDirs(run, stagingCreate);
         scheduleCleanupRun(run);
@@ -266,11 +269,10 @@ std::string resolve(const std::string& text)
     const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     if (kit::readValue(runOnce, "Corvindale Update", entry)) {
         // The copy is in TMP as given (TEMP when that is empty): a relative one is no place at all.
-        std::string copy = entry.substr(1, entry.find('"', 1) - 1), tmp = text.substr(at, text.find('\n', at) - at);
+        const std::string copy = entry.substr(1, entry.find('"', 1) - 1);
         if (tmp.empty()) tmp = getenv("TEMP");
         if (!kit::exists(copy)) why += "the cleanup entry names no copy: " + entry;
-        const bool absolute = tmp.size() > 2 && (tmp.compare(1, 2, ":\\") == 0 || tmp.compare(0, 2, "\\\\") == 0);
-        if (!absolute || lstrcmpiA(copy.substr(0, tmp.size()).c_str(), tmp.c_str())) why += "the copy is outside TMP: " + copy;
+        if (!absolute(tmp) || lstrcmpiA(copy.substr(0, tmp.size()).c_str(), tmp.c_str())) why += "the copy is outside TMP: " + copy;
         kit::removeTree(copy.substr(0, copy.rfind('\\')));
         kit::deleteKey(runOnce, "Corvindale Update");
     }
