@@ -10,8 +10,6 @@
 
 namespace kit {
 
-
-
 inline std::string binDir()  // where the built programs are
 {
     char path[MAX_PATH] = {};
