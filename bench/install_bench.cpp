@@ -15,6 +15,7 @@
 #include "kit/kit.h"
 #include "session/detection.h"
 #include "session/update_session.h"
+#include "win/files.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ int main()
             prepare(session, product, package, osWindowsXp);
             const double start = now();
             installUpdateFiles(session);
+            win::removeWorkFolders();
             installTimes.push_back(now() - start);
             prepareStagingDirs(session, stagingRemove);
         };
@@ -136,9 +138,11 @@ int main()
             prepare(session, product, package, osWindowsXp);
             double start = now();
             installUpdateFiles(session);
+            win::removeWorkFolders();
             installEmpty = std::min(installEmpty, now() - start);
             start = now();
             for (int i = 0; i < fileCount; ++i) copyOneFile(name(i), package, product);
+            win::removeWorkFolders();
             copyEmpty = std::min(copyEmpty, now() - start);
             prepareStagingDirs(session, stagingRemove);
         }
@@ -155,6 +159,9 @@ int main()
     DeleteFileA(wininit.c_str());
     UpdateSession session;
     prepare(session, product, package, osWindows9x);
+    StagingFolder& staged = session.staging[session.macroProgDir];
+    staged.path = product + ".tmp";
+    for (int i = 0; i < fileCount; ++i) staged.files.push_back(name(i));
     double start = now();
     finishStagedFiles(session);
     const double schedule = now() - start;

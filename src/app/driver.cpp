@@ -12,10 +12,14 @@
 #include "product/version_record.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/progress.h"
 #include "session/self_removal.h"
 #include "session/update_session.h"
+#include "win/files.h"
+#include "win/registry.h"
+#include "win/system.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -29,13 +33,12 @@ void showDriverMessage(UINT textId)
 
 void runCleanupSequence(UpdateSession& session)
 {
-    // Every family that scheduled staged files by their short names (all but
-    // the NT 4 and 5 families) gets the long names back and removes the
-    // emptied staging folders.
-    const bool shortNames = session.osFamily == osWindows9x || session.osFamily == osWinNt351 ||
-                            session.osFamily == osOther;
-    if (shortNames) applyLongNameRenames(session);
-    if (shortNames) prepareStagingDirs(session, stagingRemove);
+    // Every family that scheduled staged files by their short names gets the
+    // long names back and removes the emptied staging folders.
+    if (schedulesByShortNames(session.osFamily)) {
+        applyLongNameRenames(session);
+        prepareStagingDirs(session, stagingRemove);
+    }
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
     if (session.hasMergeModules == 1) {
         patchMergeModules(session);
@@ -43,12 +46,21 @@ void runCleanupSequence(UpdateSession& session)
         deleteNewFilesDir(session);
     }
     registerComponents(session);
-    scheduleSelfDelete();
+    // The removal runs after this program has ended: what was logged is
+    // complete first, and the outcome ends here.
+    win::removeWorkFolders();
+    const std::string program = win::moduleFileName();
+    session.outcome.flush();
+    if (scheduleSelfDelete())
+        session.outcome.done(Action::start, "the removal of " + program);
+    else
+        session.outcome.failed(Action::start, "the removal of " + program, GetLastError());
 }
 
 void runInstallSequence(UpdateSession& session)
 {
     if (!checkProductVersion(session)) {
+        session.outcome.flush();
         showDriverMessage(IDS_WRONG_VERSION);
         session.exitCode = exitOtherVersion;
         return;
@@ -56,6 +68,11 @@ void runInstallSequence(UpdateSession& session)
     if (wantsStatus(session.commandLine)) {
         const int fileCount = static_cast<int>(
             GetPrivateProfileIntA(facts::numbersSection, facts::fileCountKey, 0, session.manifestPath.c_str()));
+        char probe[2] = {};
+        if (!GetPrivateProfileStringA(facts::numbersSection, facts::fileCountKey, "", probe, sizeof probe,
+                                      session.manifestPath.c_str()))
+            session.outcome.skipped(Action::read, std::string("\"") + facts::fileCountKey + "\" of " + session.manifestPath,
+                                    Reason::absent);
         session.progress.reset(new ProgressWindow());
         session.progress->start(fileCount);
     }
@@ -67,39 +84,58 @@ void runInstallSequence(UpdateSession& session)
     finishStagedFiles(session);
     scheduleCleanupRun(session);
     removeLogonComponent(session);
-    if (!session.progress)
-        writeDelayMarker();
-    else
+    win::removeWorkFolders();
+    if (!session.progress) {
+        writeDelayMarker(session);
+    } else {
+        // Yes restarts the machine at once: the log and the record must
+        // already tell what happened.
+        session.outcome.flush();
+        session.outcome.record(session, session.exitCode);
         offerRestart(session);
-    recordProductVersion();
+    }
+    recordProductVersion(session);
 }
 
 } // namespace
 
-void writeDelayMarker()
+void writeDelayMarker(UpdateSession& session)
 {
-    win::Key product;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::releaseKey, 0, KEY_READ, product.put()) != ERROR_SUCCESS)
-        return;
+    win::Key product, marker;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::releaseKey, 0, KEY_READ, product.put()) != ERROR_SUCCESS) return;
     product.reset();
-    win::Key marker;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                    KEY_WRITE, nullptr, marker.put(), nullptr);
+    const LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, KEY_WRITE, marker, true);
+    const std::string key = std::string("HKLM\\") + facts::delayMarkerKey;
+    if (result == ERROR_SUCCESS)
+        session.outcome.done(Action::write, key);
+    else
+        session.outcome.failed(Action::write, key, static_cast<DWORD>(result));
 }
 
 int runUpdate(UpdateSession& session)
 {
+    // One run at a time, of either kind: another one changes nothing and
+    // tells nothing but its exit code. An object of that name that is not
+    // ours to take counts as a run too.
+    const char* name = win::ntMajorVersion() >= 5 ? facts::runMutexName : facts::runMutexNameNt4;
+    win::Handle running(CreateMutexA(nullptr, TRUE, name));
+    if (!running || GetLastError() == ERROR_ALREADY_EXISTS) {
+        session.exitCode = exitAnotherRun;
+        return 1;
+    }
     initialiseEnvironment(session);
+    session.outcome.begin(session);
     // Without a usable product folder every product path would start at the
     // root or the current folder: that is no installation to update.
     if (!isProductInstalled() || session.productDir.empty()) {
+        session.outcome.flush();
         showDriverMessage(IDS_NOT_INSTALLED);
         session.exitCode = exitNotInstalled;
-        return 1;
-    }
-    if (isCleanupRun(session.commandLine))
+    } else if (isCleanupRun(session.commandLine)) {
         runCleanupSequence(session);
-    else
+    } else {
         runInstallSequence(session);
+    }
+    session.exitCode = session.outcome.finish(session, session.exitCode);
     return 1;
 }

@@ -16,6 +16,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
         runUpdate(theSession);
     } catch (...) {
         theSession.exitCode = exitOutOfMemory;
+        // What the log and the record can still take.
+        try {
+            theSession.outcome.finish(theSession, exitOutOfMemory);
+        } catch (...) {
+        }
     }
     // No main window: the message loop ends at once.
     PostQuitMessage(0);

@@ -4,9 +4,11 @@
 
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/security.h"
 #include "win/text.h"
 
 namespace {
@@ -106,9 +108,39 @@ int prepareStagingDirs(UpdateSession& session, int mode)
             result = 0;
             continue;
         }
-        BOOL ok = mode == stagingRemove ? RemoveDirectoryA(staging.c_str())
-                                        : CreateDirectoryA(staging.c_str(), nullptr);
-        if (!ok) result = 0;
+        if (mode == stagingRemove) {
+            if (RemoveDirectoryA(staging.c_str())) {
+                session.outcome.done(Action::removeFolder, staging);
+            } else {
+                result = 0;
+                if (GetLastError() == ERROR_DIR_NOT_EMPTY) session.outcome.skipped(Action::removeFolder, staging, Reason::notEmpty);
+            }
+            continue;
+        }
+        if (session.staging.count(macro)) continue;
+        // Anyone may make a folder at a drive's root (C:\WINDOWS.tmp): one this
+        // run did not make is used only once it is private, and one that
+        // cannot be made so (a link, a file, another user's) is left alone.
+        StagingFolder& place = session.staging[macro];
+        if (win::createPrivateFolder(staging)) {
+            place.path = staging;
+            session.outcome.done(Action::createFolder, staging);
+        } else if (win::makeFolderPrivate(staging)) {
+            place.path = staging;
+        } else {
+            place.path = win::createFreshPrivateFolder(staging + "-");
+            place.own = true;
+            if (!place.path.empty()) session.outcome.done(Action::createFolder, place.path);
+        }
+        if (place.path.empty()) result = 0;
     }
     return result;
+}
+
+int stagingFolderFor(UpdateSession& session, const std::string& macro, std::string& folder)
+{
+    auto found = session.staging.find(macro);
+    if (found == session.staging.end() || found->second.path.empty()) return 0;
+    folder = found->second.path;
+    return 1;
 }

@@ -24,5 +24,12 @@ int resolveMacro(UpdateSession& session, const std::string& name, std::string& f
 int stagingDirFor(UpdateSession& session, const std::string& name, std::string& folder);
 
 // Creates or removes the twelve staging folders. 1 when all twelve calls
-// succeeded; never stops early.
+// succeeded; never stops early. Creating decides, once per run, where each
+// macro's files are staged: the folder of stagingDirFor when this run made it
+// or could make it private (only administrators and the system may write
+// there), else a fresh private folder beside it. Removing takes the folders
+// of stagingDirFor (only empty ones go).
 int prepareStagingDirs(UpdateSession& session, int mode);
+
+// The staging folder this run decided on for macro. 1 when there is one.
+int stagingFolderFor(UpdateSession& session, const std::string& macro, std::string& folder);

@@ -8,9 +8,11 @@
 
 #include "install/directory_macros.h"
 #include "session/detection.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/registry.h"
 #include "win/unique.h"
 
 namespace {
@@ -35,11 +37,9 @@ bool findHeader(std::string_view text, unsigned long& position)
     return false;
 }
 
-// Opens and maps WinInit.Ini with renameSpare bytes behind its text. Marks the
-// list open even when that fails, so that the run does not try again.
-int openRenameList(RenameListFile& list)
+// Opens and maps WinInit.Ini with renameSpare bytes behind its text.
+int mapRenameList(RenameListFile& list)
 {
-    list.open = true;
     const std::string windows = win::windowsFolder();
     if (windows.empty()) return 0;
     const std::string path = windows + "\\" + facts::renameListFile;
@@ -52,7 +52,9 @@ int openRenameList(RenameListFile& list)
                                              OPEN_ALWAYS, flags | FILE_FLAG_WRITE_THROUGH, nullptr));
     }
     if (!list.file) {
+        const DWORD error = GetLastError();
         MessageBeep(1);
+        SetLastError(error);
         return 0;
     }
     DWORD high = 0;
@@ -72,13 +74,25 @@ int openRenameList(RenameListFile& list)
         list.view.reset(MapViewOfFile(list.mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
     if (!list.view) {
         // Leave the file as it was, not grown by the spare space.
+        const DWORD error = GetLastError();
         list.mapping.reset();
         SetFilePointer(list.file.get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);
         SetEndOfFile(list.file.get());
         list.file.reset();
+        SetLastError(error);
         return 0;
     }
     return 1;
+}
+
+// Marks the list open even when that fails, so that the run does not try
+// again; the failure's error stays for every line that then fails.
+int openRenameList(RenameListFile& list)
+{
+    list.open = true;
+    if (mapRenameList(list)) return 1;
+    list.error = GetLastError() ? GetLastError() : ERROR_OPEN_FAILED;
+    return 0;
 }
 
 } // namespace
@@ -108,9 +122,15 @@ int addRenameLine(UpdateSession& session, const std::string& source, const std::
 {
     RenameListFile& list = session.renameList;
     const std::string line = (target ? *target : std::string("NUL")) + "=" + source + "\r\n";
-    if (line.size() >= renameLineSize) return 0;
+    if (line.size() >= renameLineSize) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     if (!list.open && !openRenameList(list)) return 0;
-    if (!list.view) return 0;
+    if (!list.view) {
+        SetLastError(list.error);
+        return 0;
+    }
 
     if (!list.sectionKnown) {
         std::string_view text(static_cast<const char*>(list.view.get()), list.length);
@@ -164,35 +184,57 @@ int scheduleReplace(UpdateSession& session, const std::string& source, const std
 int addLongNameRename(const std::string& shortPath, const std::string& longPath)
 {
     win::Key key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, KEY_SET_VALUE, key, true);
+    if (result == ERROR_SUCCESS) result = win::setText(key.get(), shortPath.c_str(), longPath);
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS ? 1 : 0;
+}
+
+bool schedulesByShortNames(unsigned long osFamily)
+{
+    return osFamily != osWinNt40 && osFamily != osWin2000 && osFamily != osWindowsXp;
+}
+
+int stageOneFile(UpdateSession& session, const std::string& macro, const std::string& name,
+                 const std::string& sourceDir)
+{
+    std::string staging;
+    if (!stagingFolderFor(session, macro, staging)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
-    return RegSetValueExA(key.get(), shortPath.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(longPath.c_str()),
-                          static_cast<DWORD>(longPath.size() + 1)) == ERROR_SUCCESS
-               ? 1
-               : 0;
+    }
+    if (!copyOneFile(name, sourceDir, staging)) return 0;
+    std::vector<std::string>& files = session.staging[macro].files;
+    for (const std::string& file : files)
+        if (lstrcmpiA(file.c_str(), name.c_str()) == 0) return 1;
+    files.push_back(name);
+    return 1;
 }
 
 int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
 {
-    std::string staging, folder;
-    if (!stagingDirFor(session, macro, staging) || !resolveMacro(session, macro, folder)) return 0;
+    std::string usual, folder;
+    if (!stagingDirFor(session, macro, usual) || !resolveMacro(session, macro, folder)) return 0;
+    auto place = session.staging.find(macro);
+    if (place == session.staging.end() || place->second.path.empty()) return 1;
+    const std::string& staging = place->second.path;
     const std::string& sep = session.pathSeparator;
+    RunOutcome& outcome = session.outcome;
     const std::string shortStaging = win::shortPath(staging);
     const std::string shortFolder = win::shortPath(folder);
-    const bool longNames = session.osFamily == osWinNt40 || session.osFamily == osWin2000 ||
-                           session.osFamily == osWindowsXp;
+    const bool longNames = !schedulesByShortNames(session.osFamily);
 
-    // A copy cut off by a killed run is no staged file, and would keep the
-    // emptied staging folder from going.
-    win::removeLeftoverCopies(staging);
-    std::vector<WIN32_FIND_DATAA> entries;
-    // Without the short folders there is no sound target: "\name" would land
-    // at the root of the current drive.
-    if (!shortStaging.empty() && !shortFolder.empty()) win::listFolder(staging, entries);
-    for (const WIN32_FIND_DATAA& entry : entries) {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    // Only what this run copied there: anything else in a staging folder is
+    // no file of this update, whoever put it there.
+    for (const std::string& staged : place->second.files) {
+        WIN32_FIND_DATAA entry;
+        const bool found = static_cast<bool>(win::Find(FindFirstFileA((staging + sep + staged).c_str(), &entry)));
+        // Without the short folders there is no sound target: "\name" would
+        // land at the root of the current drive.
+        if (!found || shortStaging.empty() || shortFolder.empty()) {
+            outcome.failed(Action::schedule, staging + sep + staged, found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+            continue;
+        }
         const std::string name = entry.cFileName;
         const std::string alternate = entry.cAlternateFileName;
         std::string source, target, longTarget;
@@ -201,26 +243,45 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
             longTarget = shortFolder + sep + name;
             target = win::shortPath(longTarget, MAX_PATH);
             // No installed file, no short name to schedule under.
-            if (target.empty()) continue;
+            if (target.empty()) {
+                outcome.failed(Action::schedule, source, ERROR_FILE_NOT_FOUND, longTarget);
+                continue;
+            }
         } else {
             source = shortStaging + sep + name;
             target = shortFolder + sep + name;
         }
         WIN32_FIND_DATAA installed;
-        win::Find found(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
-        if (found && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
-            DeleteFileA(source.c_str());
+        win::Find current(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
+        if (current && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
+            outcome.skipped(Action::schedule, source, Reason::newerInstalled);
+            if (DeleteFileA(source.c_str()))
+                outcome.done(Action::remove, source);
+            else
+                outcome.failed(Action::remove, source, GetLastError());
             continue;
         }
-        if (!longTarget.empty()) addLongNameRename(target, longTarget);
+        if (!longTarget.empty() && !addLongNameRename(target, longTarget))
+            outcome.failed(Action::write, std::string("HKLM\\") + facts::longNameRenameKey + "\\" + target, GetLastError());
+        const std::string shownSource = source, shownTarget = target;
         if (session.osFamily == osWindows9x) {
             CharToOemA(&source[0], &source[0]);
             CharToOemA(&target[0], &target[0]);
         }
-        scheduleReplace(session, source, &target);
+        if (scheduleReplace(session, source, &target))
+            outcome.done(Action::schedule, shownSource, shownTarget);
+        else
+            outcome.failed(Action::schedule, shownSource, GetLastError(), shownTarget);
     }
-    // The emptied staging folder goes at the next start too.
-    if (longNames) scheduleReplace(session, staging, nullptr);
+    // The emptied staging folder goes at the next start too; a fresh one of
+    // this run's own on every NT family, since the cleanup run knows only the
+    // usual names.
+    if (longNames || (place->second.own && session.osFamily != osWindows9x)) {
+        if (scheduleReplace(session, staging, nullptr))
+            outcome.done(Action::scheduleDelete, staging);
+        else
+            outcome.failed(Action::scheduleDelete, staging, GetLastError());
+    }
     return 1;
 }
 

@@ -18,13 +18,26 @@ constexpr int renameOpenRetries = 15;
 // read-only targets and targets in use fail. 1 on success.
 int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir);
 
+// Whether staged files are scheduled by their short names, their long names
+// kept in the long-name rename list (all but the NT 4 and NT 5 families):
+// those families get the long names back at the cleanup run, which also
+// removes their emptied staging folders.
+bool schedulesByShortNames(unsigned long osFamily);
+
+// Copies sourceDir\name into the staging folder this run uses for macro,
+// whole or not at all, and notes it for finishStagedFiles. 1 on success.
+int stageOneFile(UpdateSession& session, const std::string& macro, const std::string& name,
+                 const std::string& sourceDir);
+
 // Arranges for every staged file of the twelve staging folders to replace
 // its installed file at the next start, then trims and closes WinInit.Ini.
 // Always 1.
 int finishStagedFiles(UpdateSession& session);
 
-// The staged files of one macro. 0 when its folder or staging folder does
-// not resolve, else 1.
+// The files this run staged for one macro; on the NT family the staging
+// folder itself goes at the next start once emptied (always for a fresh
+// folder of this run). 0 when the macro's folder or staging folder does not
+// resolve, else 1.
 int scheduleStagedFiles(UpdateSession& session, const std::string& macro);
 
 // Schedules source to replace target (to be deleted when target is null) at
@@ -40,5 +53,6 @@ int addRenameLine(UpdateSession& session, const std::string& source, const std::
 // Unmaps WinInit.Ini, cuts it to its text and closes it.
 void closeRenameList(UpdateSession& session);
 
-// One value of the long-name rename list: shortPath -> longPath.
+// One value of the long-name rename list: shortPath -> longPath. 1 when
+// written, else 0 with the registry's error in GetLastError.
 int addLongNameRename(const std::string& shortPath, const std::string& longPath);

@@ -11,6 +11,7 @@
 #include "product/registry_work.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
@@ -30,23 +31,11 @@ std::string productKeyword(int productType)
     }
 }
 
-std::string systemKeyword(unsigned long osFamily)
-{
-    switch (osFamily) {
-    case osWindows9x: return win::loadText(IDS_OS_WINDOWS9X);
-    case osWinNt40: return win::loadText(IDS_OS_WINNT40);
-    case osWinNt351: return win::loadText(IDS_OS_WINNT351);
-    case osWin2000: return win::loadText(IDS_OS_WIN2000);
-    case osWindowsXp: return win::loadText(IDS_OS_WINDOWSXP);
-    default: return std::string();
-    }
-}
-
 } // namespace
 
 std::string productSectionName(int productType, unsigned long osFamily)
 {
-    return productKeyword(productType) + "." + systemKeyword(osFamily);
+    return productKeyword(productType) + "." + familyKeyword(osFamily);
 }
 
 int hasAdminComponent(UpdateSession& session)
@@ -62,43 +51,81 @@ int hasManagerComponent(UpdateSession& session)
 int installUpdateFiles(UpdateSession& session)
 {
     const std::string& sep = session.pathSeparator;
-    win::runAndWait(session.programDir + sep + "kosetup.exe", "-s");
-    win::runAndWait(session.programDir + sep + "relinst.exe", "/Q Corvindale");
+    RunOutcome& outcome = session.outcome;
+    // The auxiliary programs may be missing; what they do is theirs.
+    for (const auto& program : facts::auxiliaryPrograms) {
+        const std::string path = session.programDir + sep + program.file;
+        if (!win::fileExists(path)) {
+            outcome.skipped(Action::start, path, Reason::absent);
+            continue;
+        }
+        outcome.flush();
+        if (win::runAndWait(path, program.arguments))
+            outcome.done(Action::start, path);
+        else
+            outcome.failed(Action::start, path, GetLastError());
+    }
 
-    installSection(session, "COMMON", 0, 1);
+    installSection(session, facts::commonSection, 0, 1);
     installSection(session, productSectionName(readProductType(session), session.osFamily), 0, 0);
-    installSection(session, "HOSTADMIN", hasAdminComponent(session) ? 0 : 1, 1);
-    installSection(session, "REMOTEMANAGE", hasManagerComponent(session) ? 0 : 1, 1);
-    installSection(session, "PACKAGER.RESOURCES", 0, 0);
+    installSection(session, facts::hostAdminSection, hasAdminComponent(session) ? 0 : 1, 1);
+    installSection(session, facts::remoteManageSection, hasManagerComponent(session) ? 0 : 1, 1);
+    installSection(session, facts::packagerResourcesSection, 0, 0);
 
     // Without a product folder there is no staging folder: the copy would go
     // to the root of the current drive.
+    const std::string settings = session.productDir + sep + facts::settingsFile;
     std::string staging;
-    if (stagingDirFor(session, session.macroProgDir, staging) &&
-        copyOneFile(facts::settingsFile, session.productDir, staging)) {
-        stampStagedVersion(session, staging);
-        writeRevision(session);
+    if (!stagingFolderFor(session, session.macroProgDir, staging) ||
+        !stageOneFile(session, session.macroProgDir, facts::settingsFile, session.productDir)) {
+        outcome.failed(Action::stage, settings, GetLastError());
+        return 1;
     }
+    outcome.done(Action::stage, settings);
+    const std::string staged = staging + sep + facts::settingsFile;
+    if (stampStagedVersion(session, staging))
+        outcome.done(Action::stamp, staged);
+    else
+        outcome.failed(Action::stamp, staged, GetLastError() ? GetLastError() : ERROR_INVALID_DATA);
+    writeRevision(session);
     return 1;
 }
 
 int createNewFilesDir(UpdateSession& session)
 {
-    return CreateDirectoryA(session.newFilesDir.c_str(), nullptr) ? 1 : 0;
+    if (CreateDirectoryA(session.newFilesDir.c_str(), nullptr)) {
+        session.outcome.done(Action::createFolder, session.newFilesDir);
+        return 1;
+    }
+    // A rerun before the restart finds the folder of the first run.
+    if (GetLastError() != ERROR_ALREADY_EXISTS) session.outcome.failed(Action::createFolder, session.newFilesDir, GetLastError());
+    return 0;
 }
 
 int copyProgramDirToNewFiles(UpdateSession& session)
 {
-    if (session.newFilesDir.empty()) return 0;
     std::vector<WIN32_FIND_DATAA> entries;
-    if (!win::listFolder(session.programDir, entries)) return 0;
-    for (const WIN32_FIND_DATAA& entry : entries)
-        copyOneFile(entry.cFileName, session.programDir, session.newFilesDir);
+    if (session.newFilesDir.empty() || !win::listFolder(session.programDir, entries)) {
+        session.outcome.failed(Action::copy, session.programDir, GetLastError(), session.newFilesDir);
+        return 0;
+    }
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string source = session.programDir + "\\" + entry.cFileName;
+        if (copyOneFile(entry.cFileName, session.programDir, session.newFilesDir))
+            session.outcome.done(Action::copy, source, session.newFilesDir);
+        else
+            session.outcome.failed(Action::copy, source, GetLastError(), session.newFilesDir);
+    }
     return 1;
 }
 
 int deleteNewFilesDir(UpdateSession& session)
 {
-    if (!win::emptyFolder(session.newFilesDir)) return 0;
-    return RemoveDirectoryA(session.newFilesDir.c_str()) ? 1 : 0;
+    if (win::emptyFolder(session.newFilesDir) && RemoveDirectoryA(session.newFilesDir.c_str())) {
+        session.outcome.done(Action::removeFolder, session.newFilesDir);
+        return 1;
+    }
+    session.outcome.failed(Action::removeFolder, session.newFilesDir, GetLastError());
+    return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
+#include "session/outcome.h"
 #include "session/progress.h"
 #include "session/update_session.h"
 #include "win/files.h"
@@ -126,27 +127,37 @@ int installSection(UpdateSession& session, const std::string& section, int disca
 {
     prepareStagingDirs(session, stagingCreate);
     const std::string& sep = session.pathSeparator;
+    RunOutcome& outcome = session.outcome;
     const SectionValues values(session.manifestPath, section);
     for (const std::string& name : sectionKeys(session.manifestPath, section)) {
-        if (win::isPlainFileName(name)) {
-            const std::string value = values.value(name);
-            const std::string updateCopy = session.programDir + sep + name;
-            bool install = true;
-            std::string staging;
-            if (value == "DELETE" || discardAll) {
-                DeleteFileA(updateCopy.c_str());
-                install = false;
-            } else if (!stagingDirFor(session, value, staging)) {
-                // No macro: a new name for the update's copy, within its own folder.
-                if (win::isPlainFileName(value))
-                    MoveFileA(updateCopy.c_str(), (session.programDir + sep + value).c_str());
-                install = false;
-            }
-            std::string folder;
-            if (install) resolveMacro(session, value, folder);
-            if (install && replaceOnly && !win::fileExists(folder + sep + name)) install = false;
-            if (install && !copyOneFile(name, session.programDir, folder))
-                copyOneFile(name, session.programDir, staging);
+        const std::string updateCopy = session.programDir + sep + name;
+        std::string staging, folder;
+        if (!win::isPlainFileName(name)) {
+            // A name with a folder part could reach anywhere: refused.
+            outcome.failed(Action::install, "[" + section + "] " + name, ERROR_INVALID_NAME);
+        } else if (const std::string value = values.value(name); value == "DELETE" || discardAll) {
+            if (DeleteFileA(updateCopy.c_str()))
+                outcome.done(Action::remove, updateCopy);
+            else if (GetLastError() == ERROR_FILE_NOT_FOUND)
+                outcome.skipped(Action::remove, updateCopy, Reason::absent);
+            else
+                outcome.failed(Action::remove, updateCopy, GetLastError());
+        } else if (!stagingDirFor(session, value, staging)) {
+            // No macro: a new name for the update's copy, within its own folder.
+            const std::string renamed = session.programDir + sep + value;
+            if (win::isPlainFileName(value) && MoveFileA(updateCopy.c_str(), renamed.c_str()))
+                outcome.done(Action::rename, updateCopy, renamed);
+            else
+                outcome.failed(Action::rename, updateCopy, win::isPlainFileName(value) ? GetLastError() : ERROR_INVALID_NAME,
+                               value);
+        } else if (resolveMacro(session, value, folder); replaceOnly && !win::fileExists(folder + sep + name)) {
+            outcome.skipped(Action::install, folder + sep + name, Reason::notInstalled);
+        } else if (copyOneFile(name, session.programDir, folder)) {
+            outcome.done(Action::install, folder + sep + name);
+        } else if (stageOneFile(session, value, name, session.programDir)) {
+            outcome.done(Action::stage, folder + sep + name);
+        } else {
+            outcome.failed(Action::install, folder + sep + name, GetLastError());
         }
         if (session.progress) session.progress->step();
     }

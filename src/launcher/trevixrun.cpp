@@ -1,8 +1,26 @@
-// Starts the update program from this folder, waits for it and tells the user
-// that the update is complete. When the update program did not get through
-// (it ended with a status other than 0), it has shown its own reason, and
-// this program stays silent.
+// Starts the update program from this folder, waits for it and tells the
+// user how it ended: complete, still to be started again, or not complete
+// (with where its log is). After 1605 and 1638 the update program has shown
+// its own reason, and this program stays silent. It ends with the update
+// program's exit code, or with the system's error when it could not start it.
 #include <windows.h>
+
+#include "res/launcher.h"
+
+namespace {
+
+const DWORD notInstalled = 1605, anotherRun = 1618, otherVersion = 1638;
+
+void tell(UINT textId, const char* detail, UINT icon)
+{
+    char format[512] = {}, text[1024] = {}, caption[128] = {};
+    LoadStringA(GetModuleHandleA(nullptr), textId, format, sizeof format);
+    LoadStringA(GetModuleHandleA(nullptr), IDS_LAUNCH_CAPTION, caption, sizeof caption);
+    wsprintfA(text, format, detail);
+    MessageBoxA(nullptr, text, caption, MB_OK | icon);
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -12,17 +30,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     PROCESS_INFORMATION process = {};
     char commandLine[] = "trevix.exe";
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process))
-        return 0;
-    DWORD status = 1;
-    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-        GetExitCodeProcess(process.hProcess, &status) && status == 0)
-        MessageBoxA(nullptr,
-                    "The Corvindale update is complete.\n\nYou must reboot your machine for the "
-                    "settings to take effect.",
-                    "Corvindale Update", MB_OK | MB_ICONINFORMATION);
+                        nullptr, nullptr, &startup, &process)) {
+        const DWORD error = GetLastError();
+        char reason[512] = {};
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                       sizeof reason, nullptr);
+        tell(IDS_LAUNCH_NOT_STARTED, reason, MB_ICONERROR);
+        return static_cast<int>(error);
+    }
+    DWORD status = 0;
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &status))
+        status = GetLastError();
     // This program shares no code with trevix, so it closes its two handles itself.
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return 0;
+    char windows[MAX_PATH] = {};
+    if (status == 0)
+        tell(IDS_LAUNCH_COMPLETE, "", MB_ICONINFORMATION);
+    else if (status == anotherRun)
+        tell(IDS_LAUNCH_BUSY, "", MB_ICONWARNING);
+    else if (status != notInstalled && status != otherVersion && GetWindowsDirectoryA(windows, sizeof windows))
+        tell(IDS_LAUNCH_INCOMPLETE, windows, MB_ICONWARNING);
+    return static_cast<int>(status);
 }

@@ -172,16 +172,19 @@ int MergeModuleJob::setRegistryValue(HKEY root, const std::string& keyPath, cons
         return 0;
     const MsiApi& api = msiApi();
     // The first row of that name, root and key: its value set and committed.
-    return forEachRow(modulePath_, MSIDBOPEN_TRANSACT, "SELECT `Root`,`Key`,`Name`,`Value` FROM Registry",
-                      [&](MSIHANDLE database, MSIHANDLE view, MSIHANDLE record) {
-                          if (!sameName(recordText(record, 3), valueName) || api.getInteger(record, 1) != tableRoot ||
-                              !sameName(recordText(record, 2), keyPath))
-                              return true;
-                          if (api.setString(record, 4, value.c_str()) == ERROR_SUCCESS &&
-                              api.modify(view, MSIMODIFY_UPDATE, record) == ERROR_SUCCESS)
-                              api.commit(database);
-                          return false;
-                      });
+    UINT stored = ERROR_NOT_FOUND;
+    forEachRow(modulePath_, MSIDBOPEN_TRANSACT, "SELECT `Root`,`Key`,`Name`,`Value` FROM Registry",
+               [&](MSIHANDLE database, MSIHANDLE view, MSIHANDLE record) {
+                   if (!sameName(recordText(record, 3), valueName) || api.getInteger(record, 1) != tableRoot ||
+                       !sameName(recordText(record, 2), keyPath))
+                       return true;
+                   stored = api.setString(record, 4, value.c_str());
+                   if (stored == ERROR_SUCCESS) stored = api.modify(view, MSIMODIFY_UPDATE, record);
+                   if (stored == ERROR_SUCCESS) stored = api.commit(database);
+                   return false;
+               });
+    SetLastError(stored);
+    return stored == ERROR_SUCCESS ? 1 : 0;
 }
 
 } // namespace mergemod

@@ -36,13 +36,13 @@ public:
     // Stores the new cabinet and the replaced files' rows in the module, then
     // removes the working files. Without a new cabinet the module stays as it was.
     int storeCabinetStream();
-    // Sets Value of the first Registry row with this Name, Root and Key.
+    // Sets Value of the first Registry row with this Name, Root and Key. 1 once
+    // committed; 0 with the error in GetLastError (ERROR_NOT_FOUND without such a row).
     int setRegistryValue(HKEY root, const std::string& keyPath, const std::string& valueName,
                          const std::string& value);
 
-    const std::string& modulePath() const { return modulePath_; }
-    const std::string& cabinetPath() const { return cabinetPath_; }
-    const std::string& extractDir() const { return extractDir_; }
+    // Whether the whole cabinet was unpacked: only then are files replaced.
+    bool unpacked() const { return unpacked_; }
 
 private:
     struct FileRow {

@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "mergemod/merge_module_job.h"
 #include "res/resource.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
 #include "win/profile.h"
+#include "win/security.h"
 #include "win/text.h"
 
 namespace {
@@ -19,30 +23,60 @@ const size_t maxModuleNameLength = 259;
 int patchMergeModules(UpdateSession& session)
 {
     const std::string& separator = session.pathSeparator;
+    // A folder of this run's own to unpack into: one that it cannot trust
+    // (a link, another user's) is left alone for a fresh one.
     std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
-    CreateDirectoryA(extractDir.c_str(), nullptr);
+    if (!win::createPrivateFolder(extractDir) && !win::makeFolderPrivate(extractDir))
+        extractDir = win::createFreshPrivateFolder(extractDir + "-");
     std::string moduleList = session.newFilesDir + separator + facts::moduleListFile;
     for (const std::string& module : win::profileNames(moduleList, nullptr)) {
         // Section names come from the package: only plain names of the modules' folder.
         if (module.size() > maxModuleNameLength || !win::isPlainFileName(module))
-            continue;
-        patchMergeModule(session, module, extractDir, moduleList);
+            session.outcome.failed(Action::patch, "[" + module + "] of " + moduleList, ERROR_INVALID_NAME);
+        else if (!win::fileExists(session.mergeModulesDir + separator + module))
+            session.outcome.skipped(Action::patch, session.mergeModulesDir + separator + module, Reason::absent);
+        else if (extractDir.empty())
+            session.outcome.failed(Action::patch, session.mergeModulesDir + separator + module, ERROR_PATH_NOT_FOUND);
+        else
+            patchMergeModule(session, module, extractDir, moduleList);
     }
-    RemoveDirectoryA(extractDir.c_str());
+    if (!extractDir.empty()) RemoveDirectoryA(extractDir.c_str());
     return 1;
 }
 
 int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
                      const std::string& extractDir, const std::string& moduleList)
 {
+    const std::string module = session.mergeModulesDir + session.pathSeparator + moduleFileName;
+    // The step's own error where it left one; a module or cabinet that
+    // cannot be trusted leaves none.
+    auto error = [] { return GetLastError() ? GetLastError() : static_cast<DWORD>(ERROR_INVALID_DATA); };
+    // Every step runs, each doing nothing once one has failed: the later
+    // ones also clear away the earlier ones' working files.
     mergemod::MergeModuleJob job(moduleFileName, session.mergeModulesDir, extractDir);
-    job.extractCabinetStream();
+    SetLastError(0);
+    DWORD failure = job.extractCabinetStream() ? 0 : error();
     job.unpackCabinet();
-    for (const std::string& name : win::profileNames(moduleList, moduleFileName.c_str()))
-        job.replaceModuleFile(session.newFilesDir, name);
-    job.rebuildCabinet();
-    job.storeCabinetStream();
-    return 1;
+    if (!failure && !job.unpacked()) failure = error();
+    int replaced = 1;
+    for (const std::string& name : win::profileNames(moduleList, moduleFileName.c_str())) {
+        SetLastError(0);
+        if (!failure && !job.replaceModuleFile(session.newFilesDir, name)) {
+            session.outcome.failed(Action::patch, module, error(), name);
+            replaced = 0;
+        }
+    }
+    SetLastError(0);
+    if (!job.rebuildCabinet() && !failure) failure = error();
+    SetLastError(0);
+    if (!job.storeCabinetStream() && !failure) failure = error();
+    if (failure) {
+        session.outcome.failed(Action::patch, module, failure);
+        session.unpatchedModules.push_back(moduleFileName);
+        return 0;
+    }
+    if (replaced) session.outcome.done(Action::patch, module);
+    return replaced;
 }
 
 int stampModuleRevision(UpdateSession& session)
@@ -58,8 +92,24 @@ int stampModuleRevision(UpdateSession& session)
     wsprintfA(value, "#%d", static_cast<int>(revision));
     std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
     for (const char* module : {facts::mainModuleFile, facts::remoteModuleFile}) {
+        const std::string path = session.mergeModulesDir + separator + module;
+        if (!win::fileExists(path)) {
+            session.outcome.skipped(Action::stamp, path, Reason::absent);
+            continue;
+        }
+        // The revision of a module that still holds the old files would be a lie.
+        if (std::find_if(session.unpatchedModules.begin(), session.unpatchedModules.end(), [&](const std::string& name) {
+                return lstrcmpiA(name.c_str(), module) == 0;
+            }) != session.unpatchedModules.end()) {
+            session.outcome.skipped(Action::stamp, path, Reason::notPatched);
+            continue;
+        }
         mergemod::MergeModuleJob job(module, session.mergeModulesDir, extractDir);
-        job.setRegistryValue(HKEY_LOCAL_MACHINE, facts::productKey, facts::revisionValue, value);
+        SetLastError(0);
+        if (job.setRegistryValue(HKEY_LOCAL_MACHINE, facts::productKey, facts::revisionValue, value))
+            session.outcome.done(Action::stamp, path);
+        else
+            session.outcome.failed(Action::stamp, path, GetLastError() ? GetLastError() : ERROR_INVALID_DATA);
     }
     return 1;
 }

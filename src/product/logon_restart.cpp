@@ -3,10 +3,12 @@
 #include "product/product_checks.h"
 #include "res/resource.h"
 #include "session/detection.h"
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/progress.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/registry.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -42,18 +44,19 @@ bool readRegString(HKEY root, const char* subkey, const char* name, std::string&
 bool writeRegString(HKEY root, const char* subkey, const char* name, const std::string& text)
 {
     win::Key key;
-    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS)
-        return false;
-    return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+    LONG result = win::openKey(root, subkey, KEY_SET_VALUE, key, true);
+    if (result == ERROR_SUCCESS) result = win::setText(key.get(), name, text);
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
 }
 
 bool deleteRegValue(HKEY root, const char* subkey, const char* name)
 {
     win::Key key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return false;
-    return RegDeleteValueA(key.get(), name) == ERROR_SUCCESS;
+    LONG result = win::openKey(root, subkey, KEY_SET_VALUE, key);
+    if (result == ERROR_SUCCESS) result = RegDeleteValueA(key.get(), name);
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
 }
 
 void appendPathPart(std::string& path, const std::string& part)
@@ -73,29 +76,35 @@ int removeLogonComponent(UpdateSession& session)
     if (readProductType(session) == productRemote) return 0;
     const std::string sysDir = win::systemFolder();
     const std::string productSystemKey = win::loadText(IDS_KEY_SYSTEM);
+    const std::string setting = std::string("HKLM\\") + facts::winLogonKey + "\\" + facts::logonLibraryValue;
 
     std::string current;
     readRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, current);
     // Only our own library is ours to take out; another vendor's stays in place.
     if (upperCase(current).find(upperCase(facts::logonLibraryFile)) != std::string::npos) {
-        std::string recorded;
-        if (readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded)) {
-            std::string candidate = sysDir;
-            appendPathPart(candidate, recorded);
-            if (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(candidate)))
-                writeRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded);
-            else
-                deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
-        } else {
-            deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
-        }
+        std::string recorded, candidate = sysDir;
+        const bool known = readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded);
+        appendPathPart(candidate, recorded);
+        const bool restore = known && (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(candidate)));
+        const bool changed = restore ? writeRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded)
+                                     : deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
+        const Action action = restore ? Action::write : Action::remove;
+        if (changed)
+            session.outcome.done(action, setting);
+        else
+            session.outcome.failed(action, setting, GetLastError());
     }
 
     // Without the system folder the bare name would be taken from the current folder.
     if (!sysDir.empty()) {
         std::string library = sysDir;
         appendPathPart(library, facts::logonLibraryFile);
-        MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (!win::fileExists(library))
+            session.outcome.skipped(Action::scheduleDelete, library, Reason::absent);
+        else if (MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            session.outcome.done(Action::scheduleDelete, library);
+        else
+            session.outcome.failed(Action::scheduleDelete, library, GetLastError());
     }
     return 1;
 }
@@ -109,18 +118,20 @@ int offerRestart(UpdateSession& session)
     int answer = MessageBoxA(owner, text.c_str(), caption.c_str(), style);
     // The dialog may have ended between asking for it and the question.
     if (answer == 0 && owner) answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(), style);
-    if (answer != IDYES) return 1;
-    if (session.osFamily == osWindows9x)
-        restartPlain();
+    if (answer != IDYES) {
+        session.outcome.skipped(Action::restart, "of the computer", Reason::declined);
+        return 1;
+    }
+    if (session.osFamily == osWindows9x ? restartPlain() : restartWithPrivilege())
+        session.outcome.done(Action::restart, "of the computer");
     else
-        restartWithPrivilege();
+        session.outcome.failed(Action::restart, "of the computer", GetLastError());
     return 1;
 }
 
 int restartPlain()
 {
-    ExitWindowsEx(EWX_REBOOT, 0);
-    return 0;
+    return ExitWindowsEx(EWX_REBOOT, 0) ? 1 : 0;
 }
 
 int restartWithPrivilege()
@@ -135,6 +146,5 @@ int restartWithPrivilege()
     if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return 0;
     token.reset();
     Sleep(1500);
-    ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
-    return 1;
+    return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) ? 1 : 0;
 }

@@ -19,7 +19,8 @@ int removeLogonComponent(UpdateSession& session);
 // Asks whether to restart now, owned by the progress dialog; Yes restarts. Always 1.
 int offerRestart(UpdateSession& session);
 
-// ExitWindowsEx with EWX_REBOOT, as the 9x family allows without a privilege. 0.
+// ExitWindowsEx with EWX_REBOOT, as the 9x family allows without a privilege.
+// 1 when requested.
 int restartPlain();
 
 // Enables the shutdown privilege, then a forced reboot. 1 when requested.

@@ -46,5 +46,6 @@ int stampStagedVersion(UpdateSession& session, const std::string& folder)
     if (!settings.load(path.c_str())) return 0;
     if (major & 0xFFFF) settings.setVersionMajor(static_cast<unsigned short>(major & 0xFFFF));
     if (minor & 0xFFFF) settings.setVersionMinor(static_cast<unsigned short>(minor & 0xFFFF));
-    return 1;
+    // Written here, not when the container goes: the run must know.
+    return settings.save(nullptr);
 }

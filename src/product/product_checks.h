@@ -21,5 +21,6 @@ int readProductType(UpdateSession& session, unsigned long* majorOut = nullptr);
 // 1 when the manifest's "Version Major" equals the installed major version.
 int checkProductVersion(UpdateSession& session);
 
-// Writes the manifest's version into folder\vindale.bin. 1 when that file loaded.
+// Writes the manifest's version into folder\vindale.bin. 1 when that file
+// loaded and was written back.
 int stampStagedVersion(UpdateSession& session, const std::string& folder);

@@ -5,22 +5,17 @@
 #include <utility>
 #include <vector>
 
+#include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
 #include "win/process.h"
+#include "win/registry.h"
+#include "win/security.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 namespace {
-
-// The product's libraries, registered in this order.
-const char* const componentLibraries[] = {
-    "Legendpane.dll", "Carrymeter.dll", "Cvcarry.dll",  "Cvcarryview.dll", "idiomcore.dll",
-    "rookgate.dll",   "wrengate.dll",   "larkgate.dll", "kitegate.dll",    "owlgate.dll",
-    "jaygate.dll",    "terngate.dll",   "cvdgate.dll",  "swiftgate.dll",   "ibisgate.dll",
-    "finchgate.dll",  "RavenGate.dll",
-};
 
 // A pair is carried out only between two absolute paths in one folder: the
 // list is the registry's, not ours alone, and a rename may not move a file
@@ -44,46 +39,68 @@ int writeRevision(UpdateSession& session)
 {
     const DWORD revision =
         GetPrivateProfileIntA(facts::numbersSection, facts::revisionKey, 0, session.manifestPath.c_str());
+    const std::string value = std::string("HKLM\\") + facts::productKey + "\\" + facts::revisionValue;
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::productKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return 0;
-    RegSetValueExA(key.get(), facts::revisionValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&revision),
-                   sizeof revision);
+    LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::productKey, KEY_WRITE, key);
+    if (result == ERROR_SUCCESS) result = win::setNumber(key.get(), facts::revisionValue, revision);
+    if (result != ERROR_SUCCESS) {
+        session.outcome.failed(Action::write, value, static_cast<DWORD>(result));
+        return 0;
+    }
+    session.outcome.done(Action::write, value);
     return 1;
 }
 
 int scheduleCleanupRun(UpdateSession& session)
 {
-    // Without a temporary folder there is no safe place for the copy.
-    if (session.tempDir.empty()) return 0;
+    RunOutcome& outcome = session.outcome;
+    const std::string program = win::moduleFileName();
+    // Without a temporary folder there is no safe place for the copy. The
+    // folder's own name and the program's must fit: a long temporary folder
+    // is taken by its short form.
+    std::string base = session.tempDir;
+    const size_t room = sizeof facts::runFolderPrefix - 1 + 8 + 1 + sizeof facts::programFile - 1;
+    if (!base.empty() && base.size() + 1 + room >= MAX_PATH) base = win::shortPath(base);
+    if (base.empty() || base.size() + 1 + room >= MAX_PATH) {
+        outcome.failed(Action::copy, program, ERROR_PATH_NOT_FOUND, "the temporary folder");
+        return 0;
+    }
     // A fresh folder of this run's own: nothing planted beside the copy is
     // loaded with it, and no other run's leftovers touch it.
-    std::string folder;
-    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < 100 && folder.empty(); ++attempt) {
-        char name[16];
-        wsprintfA(name, "%08lX", static_cast<unsigned long>(seed + attempt));
-        const std::string candidate = session.tempDir + session.pathSeparator + facts::runFolderPrefix + name;
-        if (win::createPrivateFolder(candidate)) folder = candidate;
+    const std::string folder = win::createFreshPrivateFolder(base + session.pathSeparator + facts::runFolderPrefix);
+    if (folder.empty()) {
+        outcome.failed(Action::createFolder, base + session.pathSeparator + facts::runFolderPrefix + "*", GetLastError());
+        return 0;
     }
-    if (folder.empty()) return 0;
     const std::string target = folder + session.pathSeparator + facts::programFile;
     // Only a copy that is there may be started: otherwise the entry would
     // start, with administrator rights, whatever file stands at that path.
-    if (!CopyFileA(win::moduleFileName().c_str(), target.c_str(), TRUE)) {
+    // A read-only program would give a copy that its self-removal cannot delete.
+    if (!CopyFileA(program.c_str(), target.c_str(), TRUE) || !SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        outcome.failed(Action::copy, program, GetLastError(), target);
+        DeleteFileA(target.c_str());
         RemoveDirectoryA(folder.c_str());
         return 0;
     }
+    outcome.done(Action::copy, program, target);
     // Quoted: with a blank in the path, an unquoted entry would let Windows
     // start C:\Documents.exe or the like first, with administrator rights.
     const std::string command = "\"" + target + "\" /cleanup";
+    const std::string entry = std::string("HKLM\\") + facts::runOnceKey + "\\" + facts::cleanupRunValue;
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::runOnceKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return 0;
-    RegSetValueExA(key.get(), facts::cleanupRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>(command.size() + 1));
+    // Created where missing: without it the system starts nothing.
+    LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::runOnceKey, KEY_SET_VALUE, key, true);
+    if (result == ERROR_SUCCESS) result = win::setText(key.get(), facts::cleanupRunValue, command);
+    if (result != ERROR_SUCCESS) {
+        outcome.failed(Action::write, entry, static_cast<DWORD>(result));
+        return 0;
+    }
+    outcome.done(Action::write, entry);
+    outcome.cleanupScheduled();
     return 1;
 }
 
-int applyLongNameRenames(UpdateSession&)
+int applyLongNameRenames(UpdateSession& session)
 {
     win::Key key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
@@ -108,32 +125,58 @@ int applyLongNameRenames(UpdateSession&)
     for (const auto& pair : pairs) {
         if (!pairNeedsRename(pair.first, pair.second)) continue;
         DeleteFileA(pair.second.c_str());
-        MoveFileA(pair.first.c_str(), pair.second.c_str());
+        if (MoveFileA(pair.first.c_str(), pair.second.c_str()))
+            session.outcome.done(Action::rename, pair.first, pair.second);
+        else
+            session.outcome.failed(Action::rename, pair.first, GetLastError(), pair.second);
     }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
     return 1;
 }
 
-int ensureDisplayActiveFlag(UpdateSession&)
+int ensureDisplayActiveFlag(UpdateSession& session)
 {
+    const std::string value = std::string("HKLM\\") + facts::hostServiceKey + "\\" + facts::displayActiveValue;
     win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::hostServiceKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
+    if (win::openKey(HKEY_LOCAL_MACHINE, facts::hostServiceKey, KEY_READ | KEY_WRITE, key) != ERROR_SUCCESS) {
+        session.outcome.skipped(Action::write, value, Reason::absent);
         return 1;
-    DWORD size = 4;
-    if (RegQueryValueExA(key.get(), facts::displayActiveValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-        const DWORD one = 1;
-        RegSetValueExA(key.get(), facts::displayActiveValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                       sizeof one);
     }
+    DWORD size = 4;
+    if (RegQueryValueExA(key.get(), facts::displayActiveValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS)
+        return 1;
+    const LONG result = win::setNumber(key.get(), facts::displayActiveValue, 1);
+    if (result == ERROR_SUCCESS)
+        session.outcome.done(Action::write, value);
+    else
+        session.outcome.failed(Action::write, value, static_cast<DWORD>(result));
     return 1;
 }
 
 int registerComponents(UpdateSession& session)
 {
     const std::string system = win::systemFolder();
-    if (system.empty()) return 0;
     const std::string program = system + "\\REGSVR32.EXE";
-    for (const char* library : componentLibraries)
-        win::runAndWait(program, "\"" + session.productDir + session.pathSeparator + library + "\" /s");
+    for (const char* library : facts::componentLibraries) {
+        const std::string path = session.productDir + session.pathSeparator + library;
+        if (system.empty()) {
+            session.outcome.failed(Action::registerLibrary, path, ERROR_PATH_NOT_FOUND);
+            continue;
+        }
+        // Started for each library as designed; one the product does not have
+        // cannot be registered, and that is no failure.
+        const bool present = win::fileExists(path) != 0;
+        unsigned long exitCode = 0;
+        session.outcome.flush();
+        const int started = win::runAndWait(program, "\"" + path + "\" /s", &exitCode);
+        if (!present)
+            session.outcome.skipped(Action::registerLibrary, path, Reason::absent);
+        else if (!started)
+            session.outcome.failed(Action::start, program, GetLastError(), path);
+        else if (exitCode == 0)
+            session.outcome.done(Action::registerLibrary, path);
+        else
+            session.outcome.ended(Action::registerLibrary, path, exitCode);
+    }
     return 0;
 }

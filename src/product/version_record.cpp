@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "session/outcome.h"
+#include "session/update_session.h"
 #include "win/system_library.h"
 #include "win/unique.h"
 
@@ -58,9 +60,7 @@ private:
     SysFreeStringFn* free_;
 };
 
-} // namespace
-
-int recordProductVersion()
+int recordWithComponent()
 {
     auto coInitialize = win::systemFunction<CoInitializeFn>("ole32.dll", "CoInitialize");
     auto coUninitialize = win::systemFunction<CoUninitializeFn>("ole32.dll", "CoUninitialize");
@@ -87,4 +87,19 @@ int recordProductVersion()
     }
     coUninitialize();
     return result;
+}
+
+} // namespace
+
+int recordProductVersion(UpdateSession& session)
+{
+    // The component is installed apart from the product: without it, or when
+    // it does not take the record, the update itself is still complete.
+    const std::string record = std::string(propertyName) + " " + propertyValue + " of " + productId;
+    if (recordWithComponent()) {
+        session.outcome.done(Action::record, record);
+        return 1;
+    }
+    session.outcome.skipped(Action::record, record, Reason::notTaken);
+    return 0;
 }

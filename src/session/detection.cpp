@@ -108,6 +108,18 @@ unsigned long detectOsFamily()
     }
 }
 
+std::string familyKeyword(unsigned long osFamily)
+{
+    switch (osFamily) {
+    case osWindows9x: return win::loadText(IDS_OS_WINDOWS9X);
+    case osWinNt40: return win::loadText(IDS_OS_WINNT40);
+    case osWinNt351: return win::loadText(IDS_OS_WINNT351);
+    case osWin2000: return win::loadText(IDS_OS_WIN2000);
+    case osWindowsXp: return win::loadText(IDS_OS_WINDOWSXP);
+    default: return std::string();
+    }
+}
+
 int findProgramDir(std::string& out)
 {
     std::string path = win::moduleFileName();

@@ -23,6 +23,10 @@ int isProductInstalled();
 // The family code of the running system; same answer on every call.
 unsigned long detectOsFamily();
 
+// The keyword that names a family's manifest sections ("WINDOWSXP"); empty
+// for family 0.
+std::string familyKeyword(unsigned long osFamily);
+
 // Reads an HKLM text value (at most 260 characters, any registry type) and
 // drops one trailing backslash. out changes only on success.
 int readMachineString(const std::string& key, const std::string& value, std::string& out);

@@ -16,6 +16,15 @@ inline constexpr char runOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersi
 inline constexpr char winLogonKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CurrentVersion\\WinLogon";
 inline constexpr char hostServiceKey[] = "System\\CurrentControlSet\\Services\\cv_host";
 
+// The run record below productKey.
+inline constexpr char runRecordKey[] = "LastUpdate";
+
+// One run at a time, of either kind: the name of the mutex each run holds.
+// "Global\\" reaches every session from Windows 2000 on; earlier systems
+// refuse a backslash in the name.
+inline constexpr char runMutexName[] = "Global\\Veltrane.Corvindale.Update";
+inline constexpr char runMutexNameNt4[] = "Veltrane.Corvindale.Update";
+
 // Registry value names.
 inline constexpr char revisionValue[] = "Revision";
 inline constexpr char cleanupRunValue[] = "Corvindale Update";
@@ -25,6 +34,21 @@ inline constexpr char filesDirectoryValue[] = "FilesDirectory";
 inline constexpr char commonFilesValue[] = "CommonFilesDir";
 inline constexpr char logonLibraryValue[] = "GinaDLL";
 inline constexpr char displayActiveValue[] = "DisplayActiveFlag";
+
+// The manifest's file sections besides the product-and-system one, in the
+// order they are installed between.
+inline constexpr char commonSection[] = "COMMON";
+inline constexpr char hostAdminSection[] = "HOSTADMIN";
+inline constexpr char remoteManageSection[] = "REMOTEMANAGE";
+inline constexpr char packagerResourcesSection[] = "PACKAGER.RESOURCES";
+
+// The auxiliary setup programs that may come with an update, in the order
+// they run, with their arguments.
+struct AuxiliaryProgram {
+    const char* file;
+    const char* arguments;
+};
+inline constexpr AuxiliaryProgram auxiliaryPrograms[] = {{"kosetup.exe", "-s"}, {"relinst.exe", "/Q Corvindale"}};
 
 // The manifest's section of numbers and its keys.
 inline constexpr char numbersSection[] = "TIDEWARDEN";
@@ -42,11 +66,21 @@ inline constexpr char selfDeleteBatchFile[] = "DelUS.bat";
 // folder, named this and eight hexadecimal digits.
 inline constexpr char runFolderPrefix[] = "trevix-";
 inline constexpr char renameListFile[] = "WinInit.Ini";
+// The log every run appends to, in the Windows folder.
+inline constexpr char logFile[] = "trevix.log";
 inline constexpr char adminComponentFile[] = "cvdadmn.dll";
 inline constexpr char managerComponentFile[] = "cvdmgt.exe";
 inline constexpr char logonLibraryFile[] = "Vedede.dll";
 inline constexpr char mainModuleFile[] = "CVDCOREMAIN.MSM";
 inline constexpr char remoteModuleFile[] = "CVDREMOTE.MSM";
+
+// The product's libraries, registered in this order at the cleanup run.
+inline constexpr const char* componentLibraries[] = {
+    "Legendpane.dll", "Carrymeter.dll", "Cvcarry.dll",  "Cvcarryview.dll", "idiomcore.dll",
+    "rookgate.dll",   "wrengate.dll",   "larkgate.dll", "kitegate.dll",    "owlgate.dll",
+    "jaygate.dll",    "terngate.dll",   "cvdgate.dll",  "swiftgate.dll",   "ibisgate.dll",
+    "finchgate.dll",  "RavenGate.dll",
+};
 
 // Folders below the product folder.
 inline constexpr char packagerFolder[] = "Packager";

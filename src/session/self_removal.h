@@ -1,14 +1,21 @@
 #pragma once
-// The cleanup run's last step: a batch file deletes the program's file once
-// the program has ended, then itself. A copy in a run folder of its own
-// (facts::runFolderPrefix) goes with its folder: the batch then sits beside
-// the folder, named after it, and no two runs share one.
+// The cleanup run's last step: the command processor deletes the program's
+// file once the program has ended. A copy in a run folder of its own
+// (facts::runFolderPrefix) goes with its folder.
 #include <string>
 
-// The batch's text: deletes programPath until it is gone (the program may
-// still be ending), then folder (none when empty), then batchPath.
+// For cmd.exe (the NT family), the whole removal as one command line, so that
+// no batch file lies anywhere for another user to replace before it runs:
+// it deletes programPath until it is gone (100,000 tries at most), then
+// removes folder (none when empty) and ends.
+std::string selfDeleteCommand(const std::string& programPath, const std::string& folder);
+
+// For COMMAND.COM (Windows 9x, which has no access control and joins no
+// commands on a line), the batch file's text: 300 tries, then folder, then
+// the batch itself as its last line.
 std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
                                 const std::string& batchPath);
 
-// Deletes the running program's file (and its run folder) after it has ended.
-void scheduleSelfDelete();
+// Deletes the running program's file (and its run folder) after it has
+// ended. 1 when the command processor was started.
+int scheduleSelfDelete();

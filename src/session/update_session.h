@@ -1,7 +1,10 @@
 #pragma once
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "session/outcome.h"
 #include "win/unique.h"
 
 class ProgressWindow;
@@ -17,6 +20,15 @@ struct RenameListFile {
     unsigned long section = 0;  // offset into the text, so it survives a re-mapping
     unsigned long length = 0;
     unsigned long capacity = 0;
+    unsigned long error = 0;    // why a failed open failed
+};
+
+// Where this run stages the files of one directory macro, and the files it
+// copied there: only those are scheduled to replace installed files.
+struct StagingFolder {
+    std::string path;           // empty when there is none
+    bool own = false;           // a fresh folder of this run, not the usual name
+    std::vector<std::string> files;
 };
 
 // The state of one run of the update program. One object per process; every
@@ -33,8 +45,11 @@ struct UpdateSession {
     std::string tempDir;
     std::string manifestPath;
 
-    // Only file replacement touches it.
+    // Only file replacement touches these.
     RenameListFile renameList;
+    std::map<std::string, StagingFolder> staging;  // by macro name
+    // Only merge-module patching touches it: the modules it could not patch.
+    std::vector<std::string> unpatchedModules;
 
     std::string macroProgDir;
     std::string macroWinDir;
@@ -55,14 +70,12 @@ struct UpdateSession {
     std::unique_ptr<ProgressWindow> progress;
     unsigned long osFamily = 0;
     int hasMergeModules = 0;
-    // The program's exit status: 0 when the run went through, else one of the
-    // codes below, which deployment tools know from Windows Installer.
+    // What the run did; the exit status when it stopped early (0 otherwise,
+    // outcome.h has the codes).
+    RunOutcome outcome;
     unsigned long exitCode = 0;
 };
 
-constexpr unsigned long exitNotInstalled = 1605;      // ERROR_UNKNOWN_PRODUCT
-constexpr unsigned long exitOtherVersion = 1638;      // ERROR_PRODUCT_VERSION
-constexpr unsigned long exitOutOfMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
 
 // Run kinds, from plain case-sensitive substring tests on the command line.
 bool isCleanupRun(const std::string& commandLine);

@@ -1,6 +1,9 @@
 #include "win/files.h"
 
-#include "win/system_library.h"
+#include <map>
+
+#include "win/security.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace win {
@@ -99,17 +102,22 @@ bool isPlainFileName(const std::string& name)
     return !onlyDotsAndBlanks;
 }
 
+bool isLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entries)
 {
     entries.clear();
     // An empty folder text would list the root of the current drive.
-    if (folder.empty()) return false;
+    if (folder.empty() || isLink(GetFileAttributesA(folder.c_str()))) return false;
     WIN32_FIND_DATAA entry;
     Find search(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
     if (!search) return false;
     do {
         const std::string name = entry.cFileName;
-        if (name != "." && name != "..") entries.push_back(entry);
+        if (name != "." && name != ".." && !isLink(entry.dwFileAttributes)) entries.push_back(entry);
     } while (FindNextFileA(search.get(), &entry));
     return true;
 }
@@ -133,76 +141,121 @@ bool emptyFolder(const std::string& folder)
     return true;
 }
 
-bool createPrivateFolder(const std::string& path)
-{
-    // The 9x family has no access control; its advapi32 only has stubs, and
-    // the functions are looked up so that the program still loads there.
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return CreateDirectoryA(path.c_str(), nullptr) != 0;
-    auto allocateSid = systemFunction<decltype(AllocateAndInitializeSid)>("advapi32.dll", "AllocateAndInitializeSid");
-    auto freeSid = systemFunction<decltype(FreeSid)>("advapi32.dll", "FreeSid");
-    auto sidLength = systemFunction<decltype(GetLengthSid)>("advapi32.dll", "GetLengthSid");
-    auto initializeAcl = systemFunction<decltype(InitializeAcl)>("advapi32.dll", "InitializeAcl");
-    auto addAllowed = systemFunction<decltype(AddAccessAllowedAce)>("advapi32.dll", "AddAccessAllowedAce");
-    auto getAce = systemFunction<decltype(GetAce)>("advapi32.dll", "GetAce");
-    auto initializeDescriptor =
-        systemFunction<decltype(InitializeSecurityDescriptor)>("advapi32.dll", "InitializeSecurityDescriptor");
-    auto setDacl = systemFunction<decltype(SetSecurityDescriptorDacl)>("advapi32.dll", "SetSecurityDescriptorDacl");
-    if (!allocateSid || !freeSid || !sidLength || !initializeAcl || !addAllowed || !getAce || !initializeDescriptor ||
-        !setDacl)
-        return false;
+namespace {
 
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr, system = nullptr;
-    auto freeSids = onScopeExit([&] {
-        if (administrators) freeSid(administrators);
-        if (system) freeSid(system);
-    });
-    if (!allocateSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                     &administrators) ||
-        !allocateSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
-        return false;
-    const DWORD aclSize = sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + sidLength(administrators) + sidLength(system);
-    std::vector<DWORD> acl((aclSize + sizeof(DWORD) - 1) / sizeof(DWORD));
-    PACL list = reinterpret_cast<PACL>(acl.data());
-    if (!initializeAcl(list, aclSize, ACL_REVISION) || !addAllowed(list, ACL_REVISION, GENERIC_ALL, administrators) ||
-        !addAllowed(list, ACL_REVISION, GENERIC_ALL, system))
-        return false;
-    // NT 4.0 has no call that adds an inheritable entry: the flags are set in place.
-    for (DWORD i = 0; i < 2; ++i) {
-        void* ace = nullptr;
-        if (!getAce(list, i, &ace)) return false;
-        static_cast<ACE_HEADER*>(ace)->AceFlags |= OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+// Where copyOver makes its copies: one private folder inside each target
+// folder, holding the copy under way and, on Windows 9x, the old file set
+// aside under its own name. A new name costs a scan of its folder under Wine,
+// which a folder of thousands of files makes dear; the work folder holds one
+// file at a time.
+const char* const workFolderName = "~trvwork";
+const char* const copyName = "~trevix.new";
+std::map<std::string, std::string> workFolders;  // by target folder, made this run
+
+// A work folder a killed run left: an old file set aside goes back where its
+// own file is missing, everything else of ours goes.
+void recoverWorkFolder(const std::string& work, const std::string& folder)
+{
+    std::vector<WIN32_FIND_DATAA> entries;
+    listFolder(work, entries);
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string name = entry.cFileName, path = work + "\\" + name;
+        if (name == copyName || fileExists(folder + "\\" + name) || !MoveFileA(path.c_str(), (folder + "\\" + name).c_str()))
+            deleteFile(path);
     }
-    SECURITY_DESCRIPTOR descriptor;
-    if (!initializeDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) || !setDacl(&descriptor, TRUE, list, FALSE))
+}
+
+std::string workFolderFor(const std::string& target)
+{
+    std::string folder = folderOf(target);
+    if (folder.empty()) return std::string();
+    auto known = workFolders.find(folder);
+    if (known != workFolders.end()) return known->second;
+    // The copy's path must fit, and on 9x the target's name beside it.
+    std::string base = folder;
+    const size_t name = target.size() - folder.size() - 1, room = 1 + lstrlenA(workFolderName) + 1 + 12;
+    if (base.size() + room + (name > 12 ? name : 0) >= MAX_PATH) base = shortPath(folder);
+    if (base.empty()) return std::string();
+    std::string work = base + "\\" + workFolderName;
+    // A folder of that name that this program can trust is a killed run's;
+    // anything else there (a link, another user's) is left alone.
+    if (!createPrivateFolder(work)) {
+        if (makeFolderPrivate(work))
+            recoverWorkFolder(work, folder);
+        else
+            work = createFreshPrivateFolder(work + "-");
+    }
+    if (!work.empty()) workFolders[folder] = work;
+    return work;
+}
+
+// Whether a replacement may be moved over target: it is missing, a link
+// (the move replaces the link itself), or a file that is not read-only. A
+// file in use is left to the move, which the system refuses for it.
+bool replaceable(const std::string& target)
+{
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || isLink(attributes)) return true;
+    if (!(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+// Moves source over target; where the system has no replacing move (Windows
+// 9x), the old target waits at aside while source moves in.
+bool moveInto(const std::string& source, const std::string& target, const std::string& aside)
+{
+    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    // Only the 9x family lacks the replacing move; elsewhere a failure stands.
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    if (!fileExists(target)) return MoveFileA(source.c_str(), target.c_str()) != 0;
+    DeleteFileA(aside.c_str());
+    if (!MoveFileA(target.c_str(), aside.c_str())) return false;
+    if (!MoveFileA(source.c_str(), target.c_str())) {
+        // The old file stays aside when it cannot go back: never lose the last copy.
+        MoveFileA(aside.c_str(), target.c_str());
         return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
-    return CreateDirectoryA(path.c_str(), &attributes) != 0;
+    }
+    DeleteFileA(aside.c_str());
+    return true;
+}
+
+// The whole-or-nothing replacement: write makes the new file at the path it
+// is given, failing when something is there already.
+template <typename Write>
+bool replaceWhole(const std::string& target, Write write)
+{
+    const std::string work = workFolderFor(target);
+    if (work.empty()) return false;
+    const std::string temporary = work + "\\" + copyName;
+    if (!replaceable(target)) return false;
+    bool written = write(temporary);
+    // What a failed copy left is made anew rather than written into.
+    if (!written && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
+        DeleteFileA(temporary.c_str()))
+        written = write(temporary);
+    if (written && moveInto(temporary, target, work + target.substr(folderOf(target).size()))) return true;
+    const DWORD error = GetLastError();
+    if (written) DeleteFileA(temporary.c_str());
+    SetLastError(error);
+    return false;
+}
+
+} // namespace
+
+void removeWorkFolders()
+{
+    for (const auto& made : workFolders) {
+        emptyFolder(made.second);
+        RemoveDirectoryA(made.second.c_str());
+    }
+    workFolders.clear();
 }
 
 bool moveOver(const std::string& source, const std::string& target)
 {
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    // In use: a program holds it open. Asked first, because not every system
-    // refuses to move a file over one that is open.
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        !File(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)))
-        return false;
-    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    if (attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(source.c_str(), target.c_str()) != 0;
-    const std::string old = asideName(source);
-    DeleteFileA(old.c_str());
-    if (!MoveFileA(target.c_str(), old.c_str())) return false;
-    if (!MoveFileA(source.c_str(), target.c_str())) {
-        MoveFileA(old.c_str(), target.c_str());
-        return false;
-    }
-    DeleteFileA(old.c_str());
-    return true;
+    return replaceable(target) && moveInto(source, target, asideName(source));
 }
 
 void finishMoveOver(const std::string& source, const std::string& target)
@@ -210,61 +263,32 @@ void finishMoveOver(const std::string& source, const std::string& target)
     if (!fileExists(target)) MoveFileA(asideName(source).c_str(), target.c_str());
 }
 
-namespace {
-
-const char* const saveSuffix = ".save";
-
-// The whole-or-nothing replacement: write makes the new file at the path it
-// is given.
-template <typename Write>
-bool replaceWhole(const std::string& target, Write write)
-{
-    const std::string folder = target + saveSuffix;
-    const std::string temporary = folder + "\\new";
-    finishMoveOver(temporary, target);
-    emptyFolder(folder);
-    CreateDirectoryA(folder.c_str(), nullptr);
-    auto removeFolder = onScopeExit([&] {
-        emptyFolder(folder);
-        RemoveDirectoryA(folder.c_str());
-    });
-    return write(temporary) && moveOver(temporary, target);
-}
-
-} // namespace
-
-void removeLeftoverCopies(const std::string& folder)
-{
-    std::vector<WIN32_FIND_DATAA> entries;
-    listFolder(folder, entries);
-    for (const WIN32_FIND_DATAA& entry : entries) {
-        const std::string name = entry.cFileName;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= 5 ||
-            lstrcmpiA(name.c_str() + name.size() - 5, saveSuffix) != 0)
-            continue;
-        // The target of a move cut off on Windows 9x waits there to be put back.
-        finishMoveOver(folder + "\\" + name + "\\new", folder + "\\" + name.substr(0, name.size() - 5));
-        emptyFolder(folder + "\\" + name);
-        RemoveDirectoryA((folder + "\\" + name).c_str());
-    }
-}
-
 bool copyOver(const std::string& source, const std::string& target)
 {
     return replaceWhole(target, [&](const std::string& temporary) {
-        return CopyFileA(source.c_str(), temporary.c_str(), FALSE) != 0;
+        if (CopyFileA(source.c_str(), temporary.c_str(), TRUE)) return true;
+        // A copy cut off by a full drive is no file of ours to keep.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) DeleteFileA(temporary.c_str());
+        SetLastError(error);
+        return false;
     });
 }
 
 bool replaceFile(const std::string& target, const void* data, DWORD size)
 {
     return replaceWhole(target, [&](const std::string& temporary) {
-        File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!file) return false;
         DWORD written = 0;
-        const bool ok = file && WriteFile(file.get(), data, size, &written, nullptr) && written == size;
-        if (ok) FlushFileBuffers(file.get());
-        return ok;
+        if (WriteFile(file.get(), data, size, &written, nullptr) && written == size && FlushFileBuffers(file.get()))
+            return true;
+        const DWORD error = GetLastError();
+        file.reset();
+        DeleteFileA(temporary.c_str());
+        SetLastError(error ? error : ERROR_WRITE_FAULT);
+        return false;
     });
 }
 

@@ -34,24 +34,28 @@ bool isAbsolutePath(const std::string& path);
 // device name ("CON", "lpt1.txt"), which exists in every folder.
 bool isPlainFileName(const std::string& name);
 
-// The entries of folder but "." and "..", read whole before the caller acts on
-// them. false when the folder cannot be listed.
+// Whether attributes (of GetFileAttributesA or a folder listing) are those of
+// a link: a junction or symbolic link can point anywhere, the system folder
+// included, so nothing behind one is ever entered, emptied, deleted, copied
+// or scheduled.
+bool isLink(DWORD attributes);
+
+// The entries of folder but ".", ".." and links, read whole before the caller
+// acts on them. false when the folder cannot be listed or is itself a link.
 bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entries);
 
 // Deletes a file, clearing its read-only attribute when that is what stops
 // it. true when it was deleted.
 bool deleteFile(const std::string& path);
 
-// Deletes every file of folder; sub-folders stay. false when it cannot be listed.
+// Deletes every file of folder (as listFolder sees it); sub-folders stay.
+// false when it cannot be listed.
 bool emptyFolder(const std::string& folder);
-
-// Creates a new folder (an existing one fails) that on the NT family only
-// administrators and the system may use; the files put into it inherit that.
-bool createPrivateFolder(const std::string& path);
 
 // Moves source over target, replacing it; where the system has no replacing
 // move (Windows 9x) the old target is set aside and put back on failure. A
-// target that is read-only or in use (open without sharing) stays as it is.
+// target that is read-only, a folder or in use (open without sharing) stays
+// as it is.
 bool moveOver(const std::string& source, const std::string& target);
 
 // After a moveOver that was cut off between setting the old target aside and
@@ -59,17 +63,19 @@ bool moveOver(const std::string& source, const std::string& target);
 void finishMoveOver(const std::string& source, const std::string& target);
 
 // Copies source over target whole or not at all: a full drive or a failed
-// read never leaves target cut or gone. The copy is made in a folder of its
-// own beside target (target + ".save", never a file that a walk of target's
-// folder would take for one of its files), then moved over it; the folder
-// goes, a leftover of an interrupted copy included. Fails as a plain copy
-// would for a target that is read-only or in use.
+// read never leaves target cut or gone. The copy is made as a new file in a
+// private work folder inside target's folder, never written into a file that
+// was there, then moved over target; a link at target is replaced, never
+// written through. Fails as a plain copy would for a target that is
+// read-only or in use.
 bool copyOver(const std::string& source, const std::string& target);
 
-// Removes from folder what an interrupted copyOver or replaceFile left there.
-void removeLeftoverCopies(const std::string& folder);
-
-// copyOver for data held in memory.
+// copyOver for data held in memory; the new file reaches the disk before it
+// replaces target.
 bool replaceFile(const std::string& target, const void* data, DWORD size);
+
+// Removes the work folders that copyOver and replaceFile made: the end of a
+// run. A killed run's are taken over by the next run that copies there.
+void removeWorkFolders();
 
 } // namespace win

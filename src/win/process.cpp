@@ -14,7 +14,7 @@ constexpr size_t commandLineSize = 520;
 
 } // namespace
 
-int runAndWait(const std::string& program, const std::string& arguments)
+int runAndWait(const std::string& program, const std::string& arguments, unsigned long* exitCode)
 {
     std::string command;
     if (!program.empty()) {
@@ -27,7 +27,10 @@ int runAndWait(const std::string& program, const std::string& arguments)
     } else {
         command = arguments;
     }
-    if (command.size() >= commandLineSize) return 0;
+    if (command.size() >= commandLineSize) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
 
     STARTUPINFOA startup = {};
     startup.cb = 68;
@@ -38,6 +41,9 @@ int runAndWait(const std::string& program, const std::string& arguments)
     Process process;
     process.adopt(info);
     WaitForSingleObject(process.process.get(), INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.process.get(), &code);
+    if (exitCode) *exitCode = code;
     return 1;
 }
 

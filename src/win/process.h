@@ -6,8 +6,9 @@
 namespace win {
 
 // Starts program (through its short path form) with arguments, waits for it
-// without a time limit. 1 when it was started and has ended, 0 when it could
-// not be started. Either text may be empty.
-int runAndWait(const std::string& program, const std::string& arguments);
+// without a time limit. 1 when it was started and has ended (its exit code
+// then in exitCode, when given), 0 when it could not be started (the error
+// in GetLastError). Either text may be empty.
+int runAndWait(const std::string& program, const std::string& arguments, unsigned long* exitCode = nullptr);
 
 } // namespace win

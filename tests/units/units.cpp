@@ -110,20 +110,19 @@ TEST_F(Units, RenameListText)
     DeleteFileA(path.c_str());
 }
 
-// The batch runs while the program may still be ending: it keeps trying until
-// the file goes, then takes the folder and itself. Run by the real command
+// The removal runs while the program may still be ending: it keeps trying
+// until the file goes, then takes the folder. Run by the real command
 // processor on a file held open for a while.
-TEST_F(Units, SelfRemovalBatchOutwaitsTheProgram)
+TEST_F(Units, SelfRemovalOutwaitsTheProgram)
 {
-    const std::string folder = scratch + "\\trevix-0123ABCD", program = folder + "\\trevix.exe", batch = folder + ".bat";
+    const std::string folder = scratch + "\\trevix-0123ABCD", program = folder + "\\trevix.exe";
     CreateDirectoryA(folder.c_str(), nullptr);
     kit::writeFile(program, "running");
-    kit::writeFile(batch, selfDeleteBatchText(program, folder, batch));
     HANDLE running = CreateFileA(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string command = "cmd.exe /c \"" + batch + "\"";
+    std::string command = "cmd.exe /c " + selfDeleteCommand(program, folder);
     ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, "C:\\", &startup, &process));
     Sleep(1000);
     EXPECT_TRUE(kit::exists(program));
@@ -131,7 +130,7 @@ TEST_F(Units, SelfRemovalBatchOutwaitsTheProgram)
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
     TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread), CloseHandle(process.hProcess);
-    for (const std::string& gone : {program, folder, batch}) EXPECT_FALSE(kit::exists(gone)) << gone;
+    for (const std::string& gone : {program, folder}) EXPECT_FALSE(kit::exists(gone)) << gone;
 }
 
 TEST_F(Units, DelayedMovesOnNtAndTheDateRule)
@@ -148,6 +147,7 @@ TEST_F(Units, DelayedMovesOnNtAndTheDateRule)
         stamp(kit::join(scratch, names[i]), times[1]);
         stamp(kit::join(staging, names[i]), times[i]);
     }
+    session.staging[session.macroProgDir] = {staging, false, {"older.dll", "same.dll", "newer.dll"}};
     scheduleStagedFiles(session, session.macroProgDir);
     const std::string list = pending();
     for (const std::string& move : {"\\??\\C:\\units.tmp\\newer.dll\0!\\??\\C:\\units\\newer.dll\0"s,

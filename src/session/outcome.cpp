@@ -1,0 +1,178 @@
+#include "session/outcome.h"
+
+#include "session/detection.h"
+#include "session/product_facts.h"
+#include "session/update_session.h"
+#include "version.h"
+#include "win/files.h"
+#include "win/registry.h"
+#include "win/system.h"
+
+namespace {
+
+// Each action as done, and as what failed.
+const char* const words[][2] = {
+    {"installed", "install"},
+    {"staged", "stage"},
+    {"scheduled", "schedule"},
+    {"scheduled the removal of", "schedule the removal of"},
+    {"deleted", "delete"},
+    {"renamed", "rename"},
+    {"copied", "copy"},
+    {"created", "create"},
+    {"removed", "remove"},
+    {"wrote", "write"},
+    {"stamped", "stamp"},
+    {"patched", "patch"},
+    {"registered", "register"},
+    {"started", "start"},
+    {"recorded", "record"},
+    {"restart requested", "request the restart"},
+    {"read", "read"},
+};
+
+const char* const reasons[] = {
+    "nothing installed to replace",
+    "the installed file is newer",
+    "not there",
+    "declined",
+    "not taken",
+    "not empty",
+    "its files were not replaced",
+};
+
+const DWORD logLimit = 1024 * 1024;
+
+std::string localTime()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[32];
+    wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+              now.wSecond);
+    return text;
+}
+
+std::string errorText(DWORD error)
+{
+    char* buffer = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = length ? std::string(buffer, length) : std::string("unknown error");
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+const char* runKind(const UpdateSession& session)
+{
+    if (isCleanupRun(session.commandLine)) return "cleanup";
+    return wantsStatus(session.commandLine) ? "status" : "install";
+}
+
+} // namespace
+
+void RunOutcome::begin(const UpdateSession& session)
+{
+    const std::string windows = win::windowsFolder();
+    if (windows.empty()) return;
+    logPath_ = windows + "\\" + facts::logFile;
+    const DWORD attributes = GetFileAttributesA(logPath_.c_str());
+    if (win::isLink(attributes)) return;
+    WIN32_FIND_DATAA entry;
+    if (attributes != INVALID_FILE_ATTRIBUTES && win::Find(FindFirstFileA(logPath_.c_str(), &entry)) &&
+        (entry.nFileSizeHigh || entry.nFileSizeLow > logLimit)) {
+        const std::string old = logPath_ + ".old";
+        DeleteFileA(old.c_str());
+        MoveFileA(logPath_.c_str(), old.c_str());
+    }
+    // The link itself, never what it points to, from Windows 2000 on; the
+    // handle then tells what was opened.
+    const DWORD flags = win::ntMajorVersion() >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
+    log_.reset(CreateFileA(logPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!log_ || !GetFileInformationByHandle(log_.get(), &information) || win::isLink(information.dwFileAttributes) ||
+        SetFilePointer(log_.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+        log_.reset();
+        return;
+    }
+    const std::string family = familyKeyword(session.osFamily);
+    line(std::string(runKind(session)) + " " + localTime() + ", trevix " + TREVIX_VERSION_TEXT + ", command line \"" +
+         session.commandLine + "\", family " + (family.empty() ? "other" : family) + ", update folder \"" +
+         session.programDir + "\", product folder \"" + session.productDir + "\"");
+}
+
+void RunOutcome::line(const std::string& text)
+{
+    if (!log_) return;
+    const std::string whole = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(log_.get(), whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
+}
+
+void RunOutcome::done(Action action, const std::string& what, const std::string& to)
+{
+    line("  " + std::string(words[static_cast<int>(action)][0]) + " " + what + (to.empty() ? "" : " -> " + to));
+}
+
+void RunOutcome::failed(Action action, const std::string& what, DWORD error, const std::string& to)
+{
+    ++failures_;
+    char number[16];
+    wsprintfA(number, "%lu", static_cast<unsigned long>(error));
+    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what + (to.empty() ? "" : " -> " + to) +
+         ": error " + number + ", " + errorText(error));
+}
+
+void RunOutcome::skipped(Action action, const std::string& what, Reason reason)
+{
+    line("  did not " + std::string(words[static_cast<int>(action)][1]) + " " + what + ": " +
+         reasons[static_cast<int>(reason)]);
+}
+
+void RunOutcome::ended(Action action, const std::string& what, unsigned long exitCode)
+{
+    ++failures_;
+    char number[16];
+    wsprintfA(number, "%lu", exitCode);
+    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what + ": the program ended with " +
+         number);
+}
+
+void RunOutcome::flush()
+{
+    if (log_) FlushFileBuffers(log_.get());
+}
+
+unsigned long RunOutcome::finish(const UpdateSession& session, unsigned long exitCode)
+{
+    if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
+    char last[64];
+    wsprintfA(last, "%d failed, exit code %lu", failures_, exitCode);
+    line(last);
+    flush();
+    record(session, exitCode);
+    return exitCode;
+}
+
+void RunOutcome::record(const UpdateSession& session, unsigned long exitCode)
+{
+    if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
+    // Never the product's key itself: the record goes only where it exists.
+    win::Key product, record;
+    if (win::openKey(HKEY_LOCAL_MACHINE, facts::productKey, KEY_CREATE_SUB_KEY, product) != ERROR_SUCCESS ||
+        win::openKey(product.get(), facts::runRecordKey, KEY_SET_VALUE, record, true) != ERROR_SUCCESS)
+        return;
+    win::setText(record.get(), "Run", runKind(session));
+    win::setNumber(record.get(), "Result", exitCode);
+    win::setText(record.get(), "Time", localTime());
+    win::setText(record.get(), "Log", logPath_);
+    const bool stoppedEarly = exitCode == exitNotInstalled || exitCode == exitOtherVersion;
+    if (isCleanupRun(session.commandLine) && !stoppedEarly)
+        win::setNumber(record.get(), "RestartPending", 0);
+    else if (cleanupScheduled_)
+        win::setNumber(record.get(), "RestartPending", 1);
+}

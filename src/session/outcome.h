@@ -1,0 +1,94 @@
+#pragma once
+// What a run did. Every step that changes the machine reports each action
+// here, done, failed with the system's error, or left out where the design
+// allows it; the log (Windows folder\trevix.log), the run's exit code and
+// the run record under the product's key come from here alone.
+#include <windows.h>
+
+#include <string>
+
+#include "win/unique.h"
+
+struct UpdateSession;
+
+// What a step does to a path, worded by the log.
+enum class Action : int {
+    install,        // a file copied into its folder
+    stage,          // a file copied into a staging folder
+    schedule,       // a staged file set up to replace its file at the next start
+    scheduleDelete, // a file or folder set up to go at the next start
+    remove,         // a file deleted
+    rename,
+    copy,
+    createFolder,
+    removeFolder,
+    write,          // a registry value or key
+    stamp,          // a version or revision written into a file
+    patch,          // a merge module
+    registerLibrary,
+    start,          // a program
+    record,         // the version with the registration component
+    restart,
+    read,           // a value the run needs
+};
+
+// Why an action was left out although it was asked for; none of these
+// counts as a failure.
+enum class Reason : int {
+    notInstalled,   // replace-only, and nothing installed to replace
+    newerInstalled, // the installed file is newer than the staged one
+    absent,         // the file, folder or value to act on is not there
+    declined,       // the user answered no
+    notTaken,       // something outside this system did not take it
+    notEmpty,       // a folder that still holds files
+    notPatched,     // a merge module whose files could not be replaced
+};
+
+class RunOutcome {
+public:
+    RunOutcome() = default;
+    RunOutcome(const RunOutcome&) = delete;
+    RunOutcome& operator=(const RunOutcome&) = delete;
+
+    // Opens the log without following a link (a log over 1 MB becomes
+    // trevix.log.old first) and writes the run's first line. A log that
+    // cannot be opened is no reason to fail the run.
+    void begin(const UpdateSession& session);
+    // to: where the action put what (a copy, a rename, a scheduled move).
+    void done(Action action, const std::string& what, const std::string& to = std::string());
+    void failed(Action action, const std::string& what, DWORD error, const std::string& to = std::string());
+    void skipped(Action action, const std::string& what, Reason reason);
+    // A program that did the action ended with exitCode, which is not 0: a failure.
+    void ended(Action action, const std::string& what, unsigned long exitCode);
+    // What is logged reaches the disk: before a program is started, before
+    // the restart question, at the end.
+    void flush();
+    // The run's exit code: exitCode, or 1603 when it is 0 and an action
+    // failed. Ends the log block and writes the run record.
+    unsigned long finish(const UpdateSession& session, unsigned long exitCode);
+    // The run record under the product's key, where that key exists: the run
+    // kind, the exit code as finish would give it, the time, the log, and
+    // RestartPending (1 once cleanupScheduled was told, 0 at the end of a
+    // cleanup run; a run that stopped early leaves it).
+    void record(const UpdateSession& session, unsigned long exitCode);
+
+    int failures() const { return failures_; }
+    // The install run has scheduled its cleanup run.
+    void cleanupScheduled() { cleanupScheduled_ = true; }
+
+private:
+    void line(const std::string& text);
+
+    win::File log_;
+    std::string logPath_;
+    int failures_ = 0;
+    bool cleanupScheduled_ = false;
+};
+
+// The program's exit codes besides 0, which deployment tools know from
+// Windows Installer.
+constexpr unsigned long exitFailed = 1603;        // ERROR_INSTALL_FAILURE: an action failed
+constexpr unsigned long exitNotInstalled = 1605;  // ERROR_UNKNOWN_PRODUCT
+constexpr unsigned long exitAnotherRun = 1618;    // ERROR_INSTALL_ALREADY_RUNNING
+constexpr unsigned long exitOtherVersion = 1638;  // ERROR_PRODUCT_VERSION
+constexpr unsigned long exitOutOfMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
