@@ -1,7 +1,9 @@
 // Stands in for a program the update starts (its auxiliary setup programs):
 // appends its file name and arguments to standin.log beside itself, and what
 // a progress bar of the update shows at that moment, so that tests see what
-// was started, how, and where the run then stood.
+// was started, how, and where the run then stood. With STANDIN_RUN set, it
+// first runs that command line and logs its exit code: a second update
+// started while the first one waits.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -20,6 +22,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (bar)
         line += " bar=" + std::to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)) + "@" +
                 std::to_string(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    char other[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("STANDIN_RUN", other, sizeof other)) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        DWORD code = 0;
+        if (CreateProcessA(nullptr, other, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) &&
+            WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code))
+            line += " ran " + std::to_string(code);
+    }
     line += "\r\n";
     HANDLE log = CreateFileA((path.substr(0, path.rfind('\\')) + "\\standin.log").c_str(), FILE_APPEND_DATA,
                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
