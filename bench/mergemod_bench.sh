@@ -34,7 +34,11 @@ big_module() {
   fi
 }
 
-work=$build/bench
+# make starts this in the build's bench folder, which holds CMake's files:
+# the work gets a folder of its own, and the script stands outside it (a
+# shell whose folder was removed complains at every later command).
+work=$build/mergemod-bench
+cd "$build"
 rm -rf "$work" && mkdir -p "$work"
 source "$here/../scripts/wine-env.sh"
 wine_prefix "$build" "$work/prefix"
