@@ -44,7 +44,10 @@ void debug(const PROCESS_INFORMATION& process, int killAt, DWORD timeoutMs, Run&
     std::map<uintptr_t, BYTE> original;
     uintptr_t stepping = 0;
     DEBUG_EVENT event;
-    for (const DWORD begin = GetTickCount(); !result.finished && WaitForDebugEvent(&event, timeoutMs - (GetTickCount() - begin));) {
+    // Stops once the time is up; what is left comes from one reading of the
+    // clock, so it never wraps around to a wait of some fifty days.
+    for (DWORD begin = GetTickCount(), spent;
+         !result.finished && (spent = GetTickCount() - begin) < timeoutMs && WaitForDebugEvent(&event, timeoutMs - spent);) {
         DWORD status = DBG_CONTINUE;
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
         const uintptr_t at = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
