@@ -9,10 +9,11 @@
 // of the template prefix with trevix.exe reporting that version; "# small
 // drive SIZE" gives the machine a drive D: of that size (tests run as root).
 // One directive per line; words with blanks are quoted; "#" starts a comment.
-// $NAME is a variable, @N string-table entry N. The runner sets $FAMILY (the
-// family code trevix must derive), $WINDIR, $SYSDIR, $TEMP, $BIN (the built
-// programs), $PROGRAMS, $FIXTURES (the modules of modules.sh) and $OUT. In an
-// expected text, "*" stands for any text.
+// $NAME is a variable, @N string-table entry N (a line whose @N names no
+// entry, or an empty one, fails). The runner sets $FAMILY (the family code
+// trevix must derive), $WINDIR, $SYSDIR, $TEMP, $BIN (the built programs),
+// $PROGRAMS, $FIXTURES (the modules of modules.sh) and $OUT. In an expected
+// text, "*" stands for any text.
 //
 //   set NAME VALUE / env NAME VALUE       a variable / an environment variable of later programs
 //   product DIR MAJOR MINOR OPTIONS COMPONENTS   the product installed in DIR, with a genuine
@@ -160,27 +161,31 @@ private:
         if (!matches(got, want)) fail(line, what + ": got \"" + got + "\", expected \"" + want + "\"");
     }
 
-    Words expand(const Words& words) const
+    // Variables and string-table entries put in. An entry that is missing or
+    // empty fails the line: an expectation against it would hold for any text.
+    bool expand(int line, Words& words)
     {
-        Words out;
-        for (std::string word : words) {
+        for (std::string& word : words) {
             if (word.size() > 1 && word[0] == '@' && std::isdigit(static_cast<unsigned char>(word[1]))) {
                 char entry[1024] = {};
-                LoadStringA(GetModuleHandleA(nullptr), std::atoi(word.c_str() + 1), entry, sizeof entry);
+                if (!LoadStringA(GetModuleHandleA(nullptr), std::atoi(word.c_str() + 1), entry, sizeof entry)) {
+                    fail(line, word + " names no string-table entry");
+                    return false;
+                }
                 word = entry;
             }
             for (const auto& var : vars_)
                 for (size_t at; (at = word.find("$" + var.first)) != std::string::npos;) word.replace(at, var.first.size() + 1, var.second);
-            out.push_back(word);
         }
-        out.resize(std::max<size_t>(out.size() + 1, 8));  // an empty word always ends the line
-        return out;
+        words.resize(std::max<size_t>(words.size() + 1, 8));  // an empty word always ends the line
+        return true;
     }
 
     // The lines before it have run once.
     void killEach(size_t at)
     {
-        const Words w = expand(lines_[at].second);
+        Words w = lines_[at].second;
+        if (!expand(lines_[at].first, w)) return;
         const std::string program = command(w, 2);
         const int total = runCommand(program, "", {}, -1).calls;
         const int points = w[1] == "all" ? total : std::min(total, std::atoi(w[1].c_str()));
@@ -224,7 +229,8 @@ private:
 
     void execute(const std::pair<int, Words>& line)
     {
-        Words w = expand(line.second);
+        Words w = line.second;
+        if (!expand(line.first, w)) return;
         while (w[0] == "on" || w[0] == "except") {  // "on FAMILIES DIRECTIVE..."
             if ((("," + w[1] + ",").find("," + family_ + ",") != std::string::npos) != (w[0] == "on")) return;
             w.erase(w.begin(), w.begin() + 2);
@@ -324,8 +330,9 @@ private:
                                                                 {"icon", d.icon}, {"owner", d.owner}, {"bar", d.bar}};
              for (size_t i = 2; !w[i].empty(); ++i) {
                  const std::string field = w[i].substr(0, w[i].find('='));
+                 Words want = {w[i].substr(std::min(w[i].size(), field.size() + 1))};
                  if (!fields.count(field)) fail(n, "no dialog field " + field);
-                 else expect(n, "dialog " + field, fields.at(field), text(expand({w[i].substr(field.size() + 1)})[0]));
+                 else if (expand(n, want)) expect(n, "dialog " + field, fields.at(field), text(want[0]));
              }
          }},
         {"expect-reg", [this](int n, const Words& w) {
