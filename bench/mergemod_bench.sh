@@ -34,16 +34,17 @@ big_module() {
   fi
 }
 
-work=$build/bench
+# make starts this in the build's bench folder, which holds CMake's files:
+# the work gets a folder of its own, and the script stands outside it (a
+# shell whose folder was removed complains at every later command).
+work=$build/mergemod-bench
+cd "$build"
 rm -rf "$work" && mkdir -p "$work"
 source "$here/../scripts/wine-env.sh"
-wine_use "$build"
-bash "$here/../tests/kit/prefix.sh" template "$build"
-export WINEPREFIX=$work/prefix
-bash "$here/../tests/kit/prefix.sh" clone "$build" "$WINEPREFIX"
+wine_prefix "$build" "$work/prefix"
 # The server outlives the programs; it must not hold our output open.
 wineserver -p </dev/null >/dev/null 2>&1
-trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+trap wine_discard EXIT
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 patch_ms() {  # COUNT REPLACE -> median of three runs, in ms

@@ -7,16 +7,11 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 family=${2:-winxp}
 here=$(cd "$(dirname "$0")" && pwd)
-kit=$here/../tests/kit
 bin=$build/bin
 source "$here/../scripts/wine-env.sh"
-wine_use "$build"
-export WINEPREFIX=$build/wine/demo
 
 echo "== Preparing a demo machine ($family) in $(basename "$build")/wine/demo"
-WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-bash "$kit/prefix.sh" clone "$build" "$WINEPREFIX"
+wine_prefix "$build" "$build/wine/demo"
 wineserver -p </dev/null >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true' EXIT
 

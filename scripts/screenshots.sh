@@ -6,13 +6,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
 source "$here/scripts/wine-env.sh"
-wine_use "$build"
-export WINEPREFIX=$build/wine/own/screenshots
-WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-mkdir -p "$build/wine/own"
-bash "$here/tests/kit/prefix.sh" clone "$build" "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+wine_prefix "$build" "$build/wine/own/screenshots"
+trap wine_discard EXIT
 wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
 # A virtual desktop: Wine draws the window frames itself, no window manager needed.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1

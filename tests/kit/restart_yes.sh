@@ -8,11 +8,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd) family=$2
 source "$(dirname "$0")/../../scripts/wine-env.sh"
-wine_use "$build"
-export WINEPREFIX=$build/wine/own/restart_yes.$family
-rm -rf "$WINEPREFIX" && mkdir -p "$build/wine/own"
-bash "$(dirname "$0")/prefix.sh" clone "$build" "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null; rm -rf "$WINEPREFIX"' EXIT
+wine_prefix "$build" "$build/wine/own/restart_yes.$family" || exit 1
+trap wine_discard EXIT
 c=$WINEPREFIX/drive_c
 mkdir -p "$c/pkg" "$c/Corvindale"
 cp "$build/bin/trevix.exe" "$build/bin/kitlib.dll" "$c/pkg/"

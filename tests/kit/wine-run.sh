@@ -7,24 +7,15 @@
 set -uo pipefail
 build=$(cd "$1" && pwd); shift
 source "$(dirname "$0")/../../scripts/wine-env.sh"
-wine_use "$build"
-export WINEPREFIX=$build/wine/own/${TREVIX_PREFIX:-$(basename "$1" .exe)}
-wineserver -k 2>/dev/null
-umount "$WINEPREFIX/small" 2>/dev/null
-rm -rf "$WINEPREFIX" && mkdir -p "$build/wine/own"
-bash "$(dirname "$0")/prefix.sh" clone "$build" "$WINEPREFIX"
+wine_prefix "$build" "$build/wine/own/${TREVIX_PREFIX:-$(basename "$1" .exe)}" || exit 1
+# The server ends with the program; the prefix goes too unless TREVIX_KEEP_PREFIX is set.
+trap 'wineserver -k 2>/dev/null; [ -n "${TREVIX_KEEP_PREFIX:-}" ] || wine_discard' EXIT
 if [ -n "${TREVIX_SMALL_DRIVE:-}" ]; then
   mkdir -p "$WINEPREFIX/small"
   if ! mount -t tmpfs -o "size=$TREVIX_SMALL_DRIVE" tmpfs "$WINEPREFIX/small" 2>/dev/null; then
     echo "skipped: a small drive of its own needs a tmpfs mount, which needs root"
-    rm -rf "$WINEPREFIX"; exit 77
+    exit 77
   fi
   ln -s ../small "$WINEPREFIX/dosdevices/d:"
 fi
 wine "$@"
-status=$?
-wineserver -k 2>/dev/null
-[ -n "${TREVIX_KEEP_PREFIX:-}" ] && exit $status
-umount "$WINEPREFIX/small" 2>/dev/null
-rm -rf "$WINEPREFIX"
-exit $status

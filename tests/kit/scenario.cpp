@@ -1,0 +1,392 @@
+// Runs a scenario for one Windows family:  runner.exe SCENARIO FAMILY
+// or one program, printing and answering its dialogs (the demo, and the Yes to
+// the restart question, which ends every program of the machine, this one too):
+//   runner.exe --run [CAPTION=yes|no]... -- COMMAND LINE
+//
+// A scenario (tests/scenarios/*.scn) is one whole-program case as data: the
+// machine before, what is run, the machine expected after. "families" names
+// the Windows versions (as Wine names them) it runs on, each on a fresh copy
+// of the template prefix with trevix.exe reporting that version; "# small
+// drive SIZE" gives the machine a drive D: of that size (tests run as root).
+// One directive per line; words with blanks are quoted; "#" starts a comment.
+// $NAME is a variable, @N string-table entry N (a line whose @N names no
+// entry, or an empty one, fails). The runner sets $FAMILY (the family code
+// trevix must derive), $WINDIR, $SYSDIR, $TEMP, $BIN (the built programs),
+// $PROGRAMS, $FIXTURES (the modules of modules.sh) and $OUT. In an expected
+// text, "*" stands for any text.
+//
+//   set NAME VALUE / env NAME VALUE       a variable / an environment variable of later programs
+//   product DIR MAJOR MINOR OPTIONS COMPONENTS   the product installed in DIR, with a genuine
+//                                         settings file of that version, options and components; sets $PRODUCT
+//   modules NAME...                       the product's merge-module folder with these fixture
+//                                         modules; sets $MODULES
+//   package DIR                           an update folder with trevix.exe and trevixrun.exe; sets $PKG
+//   dir PATH / file PATH TEXT [COUNT]     a folder / a file (\n, \r in TEXT, repeated COUNT times)
+//   copy FROM TO... / readonly PATH       copies of a file / a read-only file
+//   fill PATH BYTES                       a file that leaves only BYTES free on its drive
+//   settings PATH MAJOR MINOR OPTIONS COMPONENTS   a genuine product settings file
+//   reg KEY NAME sz|dword|key VALUE / reg-delete KEY [NAME]   registry (NAME @ the default value)
+//   hold PATH / release                   keep a file open without sharing, as a running program does
+//   answer CAPTION ok|yes|no|escape [TEXT]   how such dialogs are answered, latest rule first; OK for others
+//   run COMMAND... [in DIR] / restart     a program, waited for (bounded) / the next start of Windows
+//   kill-each all|N COMMAND...            the rest of the scenario once per point at which COMMAND is
+//                                         killed: just before each of its changes of a file, the registry
+//                                         or a database (all), or N spread over them. For each point the
+//                                         lines before it set the machine up anew and the modules in
+//                                         $MODULES are exported as the kill left them.
+//   export PATH NAME [KEY=TEXT]...        a module for the check from the Linux side (every File row's
+//                                         size and version are its file's), with what it must hold
+//   expect-exit N / expect-dialogs N      the last run's exit status / number of dialogs
+//   expect-dialog I caption=.. text=.. buttons=Yes/No icon=.. owner=..|none bar=MIN..MAX@POS
+//   expect-reg KEY NAME sz|dword VALUE|absent / expect-key KEY present|absent
+//   expect-file PATH TEXT [COUNT]|present|absent (wildcards in PATH's last part) / expect-same PATH PATH
+//   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty
+//   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "kit/kit.h"
+#include "kit/runner.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+std::string env(const char* name, const std::string& otherwise = "")
+{
+    return getenv(name) ? getenv(name) : otherwise;
+}
+
+std::string folder(UINT (WINAPI* query)(LPSTR, UINT))
+{
+    char buffer[MAX_PATH] = {};
+    query(buffer, MAX_PATH);
+    return std::string(buffer).substr(0, std::string(buffer).find_last_not_of('\\') + 1);
+}
+
+UINT WINAPI tempPath(LPSTR buffer, UINT size) { return GetTempPathA(size, buffer); }
+
+int button(const std::string& name)
+{
+    return name == "yes" ? IDYES : name == "no" ? IDNO : name == "escape" ? pressEscape : IDOK;
+}
+
+Words split(const std::string& line)
+{
+    Words words;
+    for (size_t i = line.find_first_not_of(" \t"); i != std::string::npos; i = line.find_first_not_of(" \t", i)) {
+        std::string word;
+        if (line[i] == '"')  // inside quotes, \" is a quote character
+            for (++i; i < line.size() && line[i++] != '"';) word += line[i - 1] == '\\' && line[i] == '"' ? line[i++] : line[i - 1];
+        else
+            for (; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i) word += line[i];
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::string text(std::string from, const std::string& count = "")
+{
+    for (size_t at = 0; (at = from.find('\\', at)) != std::string::npos; ++at)
+        if (from[at + 1] == 'n' || from[at + 1] == 'r') from.replace(at, 2, from[at + 1] == 'n' ? "\n" : "\r");
+    std::string out;
+    for (unsigned long i = count.empty() ? 1 : std::strtoul(count.c_str(), nullptr, 10); i > 0; --i) out += from;
+    return out;
+}
+
+bool matches(const std::string& got, const std::string& pattern)
+{
+    const size_t star = pattern.find('*');
+    if (star == std::string::npos || got.compare(0, star, pattern, 0, star)) return got == pattern;
+    for (size_t at = star; at <= got.size(); ++at)
+        if (matches(got.substr(at), pattern.substr(star + 1))) return true;
+    return false;
+}
+
+unsigned long number(const std::string& word) { return std::strtoul(word.c_str(), nullptr, 0); }
+
+std::string command(const Words& w, size_t from, std::string* in = nullptr)
+{
+    std::string line;
+    for (size_t i = from; i < w.size() && !w[i].empty(); ++i) {
+        if (in && w[i] == "in") return *in = w[i + 1], line;
+        line += (line.empty() ? "" : " ") + (w[i].find(' ') == std::string::npos ? w[i] : "\"" + w[i] + "\"");
+    }
+    return line;
+}
+
+class Scenario {
+public:
+    Scenario(const std::string& path, const std::string& family) : path_(path), family_(family)
+    {
+        std::string content, raw;
+        kit::readFile(path, content);
+        std::istringstream in(content);
+        for (int number = 1; std::getline(in, raw); ++number) {
+            Words words = split(raw.substr(0, raw.find_last_not_of('\r') + 1));
+            if (!words.empty() && words[0][0] != '#' && words[0] != "families") lines_.push_back({number, words});
+        }
+        const std::map<std::string, int> codes = {{"win98", 1}, {"nt40", 2}, {"nt351", 3}, {"win2k", 4}, {"win2003", 4}, {"winxp", 5}};
+        vars_ = {{"FAMILY", std::to_string(codes.count(family) ? codes.at(family) : 0)}, {"WINDIR", folder(GetWindowsDirectoryA)},
+                 {"SYSDIR", folder(GetSystemDirectoryA)}, {"TEMP", folder(tempPath)}, {"BIN", kit::binDir()},
+                 {"PROGRAMS", "C:\\Program Files"}, {"OUT", out_}, {"FIXTURES", env("TREVIX_FIXTURES")}};
+        kit::setValue("HKCU\\Software\\Wine\\AppDefaults\\trevix.exe", "Version", REG_SZ, family + '\0');
+    }
+
+    int run()
+    {
+        // A kill-each line takes over the rest of the scenario.
+        size_t at = 0;
+        for (; at < lines_.size() && lines_[at].second[0] != "kill-each"; ++at) execute(lines_[at]);
+        if (at < lines_.size()) killEach(at);
+        std::printf("%s %s: %d failed expectation(s)\n", path_.c_str(), family_.c_str(), failures_);
+        return failures_ ? 1 : 0;
+    }
+
+private:
+    void fail(int line, const std::string& message)
+    {
+        std::printf("%s:%d: %s%s\n", path_.c_str(), line, point_ ? ("kill point " + std::to_string(point_) + ": ").c_str() : "",
+                    message.c_str());
+        ++failures_;
+    }
+
+    void expect(int line, const std::string& what, const std::string& got, const std::string& want)
+    {
+        if (!matches(got, want)) fail(line, what + ": got \"" + got + "\", expected \"" + want + "\"");
+    }
+
+    // Variables and string-table entries put in. An entry that is missing or
+    // empty fails the line: an expectation against it would hold for any text.
+    bool expand(int line, Words& words)
+    {
+        for (std::string& word : words) {
+            if (word.size() > 1 && word[0] == '@' && std::isdigit(static_cast<unsigned char>(word[1]))) {
+                char entry[1024] = {};
+                if (!LoadStringA(GetModuleHandleA(nullptr), std::atoi(word.c_str() + 1), entry, sizeof entry)) {
+                    fail(line, word + " names no string-table entry");
+                    return false;
+                }
+                word = entry;
+            }
+            for (const auto& var : vars_)
+                for (size_t at; (at = word.find("$" + var.first)) != std::string::npos;) word.replace(at, var.first.size() + 1, var.second);
+        }
+        words.resize(std::max<size_t>(words.size() + 1, 8));  // an empty word always ends the line
+        return true;
+    }
+
+    // The lines before it have run once.
+    void killEach(size_t at)
+    {
+        Words w = lines_[at].second;
+        if (!expand(lines_[at].first, w)) return;
+        const std::string program = command(w, 2);
+        const int total = runCommand(program, "", {}, -1).calls;
+        const int points = w[1] == "all" ? total : std::min(total, std::atoi(w[1].c_str()));
+        if (!total) fail(lines_[at].first, "no change counted in " + program);
+        for (point_ = 1; point_ <= points; ++point_) {
+            const int killAt = w[1] == "all" ? point_ : 1 + (point_ - 1) * total / points;
+            // The machine set up anew: what the set-up lines made goes first.
+            release();
+            for (const std::string& made : made_) kit::removeTree(made), kit::removeTree(made + ".tmp");
+            for (const std::string& key : keys_) kit::deleteKey(key);
+            kit::deleteKey("HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
+            DeleteFileA(kit::join(vars_["WINDIR"], "wininit.ini").c_str());
+            for (size_t i = 0; i < at; ++i) execute(lines_[i]);
+            if (runCommand(program, "", {}, killAt).exitCode != 99) fail(lines_[at].first, "not killed at change " + std::to_string(killAt));
+            vars_["OUT"] = kit::join(out_, "kill-" + std::to_string(point_));
+            if (vars_.count("MODULES"))
+                for (const std::string& name : kit::listDir(vars_["MODULES"]))
+                    if (matches(name, "*.MSM")) exportModule(kit::join(vars_["MODULES"], name), "mid-" + name.substr(0, name.size() - 4), "");
+            for (size_t i = at + 1; i < lines_.size(); ++i) execute(lines_[i]);
+        }
+        std::printf("%s %s: killed at %d of %d changes\n", path_.c_str(), family_.c_str(), points, total);
+    }
+
+    void release()
+    {
+        for (HANDLE h : held_) CloseHandle(h);
+        held_.clear();
+    }
+
+    void exportModule(const std::string& module, const std::string& name, const std::string& expectations)
+    {
+        CreateDirectoryA(vars_["OUT"].c_str(), nullptr);
+        CopyFileA(module.c_str(), (kit::join(vars_["OUT"], name) + ".MSM").c_str(), FALSE);
+        kit::writeFile(kit::join(vars_["OUT"], name) + ".expect", expectations);
+    }
+
+    void write(int line, const std::string& path, const std::string& content)
+    {
+        if (!kit::writeFile(path, content)) fail(line, "cannot write " + path);
+    }
+
+    void execute(const std::pair<int, Words>& line)
+    {
+        Words w = line.second;
+        if (!expand(line.first, w)) return;
+        while (w[0] == "on" || w[0] == "except") {  // "on FAMILIES DIRECTIVE..."
+            if ((("," + w[1] + ",").find("," + family_ + ",") != std::string::npos) != (w[0] == "on")) return;
+            w.erase(w.begin(), w.begin() + 2);
+        }
+        const auto directive = directives_.find(w[0]);
+        if (directive == directives_.end()) return fail(line.first, "unknown directive " + w[0]);
+        directive->second(line.first, w);
+    }
+
+    std::string path_, family_, out_ = env("TREVIX_OUT", "C:\\out");
+    std::vector<std::pair<int, Words>> lines_;
+    std::map<std::string, std::string> vars_;
+    std::vector<std::string> made_, keys_;
+    std::vector<HANDLE> held_;
+    std::vector<Answer> answers_;
+    Run last_;
+    int failures_ = 0, point_ = 0;
+
+    // Each directive's action, given its line's number and words (w[0] its
+    // name; an empty word ends them).
+    const std::map<std::string, std::function<void(int, const Words&)>> directives_ = {
+        {"set", [this](int, const Words& w) { vars_[w[1]] = w[2]; }},
+        {"env", [](int, const Words& w) { SetEnvironmentVariableA(w[1].c_str(), w[2].c_str()); }},
+        {"product", [this](int n, const Words& w) {
+             // A product folder with its settings file, the registry saying it is installed.
+             const std::string key = "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System";
+             directives_.at("dir")(n, w);
+             kit::setValue(key, "InstallDir", REG_SZ, w[1] + '\0');
+             kit::setValue(key, "Installed", REG_SZ, std::string("1", 2));
+             directives_.at("settings")(n, {"settings", w[1] + "\\vindale.bin", w[2], w[3], w[4], w[5]});
+             vars_["PRODUCT"] = w[1];
+             keys_.push_back("HKLM\\Software\\Veltrane");
+         }},
+        {"modules", [this](int, const Words& w) {
+             vars_["MODULES"] = vars_["PRODUCT"] + "\\Packager\\Merge Modules";
+             CreateDirectoryA((vars_["PRODUCT"] + "\\Packager").c_str(), nullptr);
+             CreateDirectoryA(vars_["MODULES"].c_str(), nullptr);
+             for (size_t i = 1; !w[i].empty(); ++i)
+                 CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE);
+         }},
+        {"package", [this](int n, const Words& w) {
+             directives_.at("dir")(n, w);
+             for (const char* program : {"trevix.exe", "trevixrun.exe"})
+                 CopyFileA(kit::join(kit::binDir(), program).c_str(), kit::join(w[1], program).c_str(), FALSE);
+             vars_["PKG"] = w[1];
+         }},
+        {"dir", [this](int, const Words& w) {
+             CreateDirectoryA(w[1].c_str(), nullptr);
+             made_.push_back(w[1]);
+         }},
+        {"file", [this](int n, const Words& w) { write(n, w[1], text(w[2], w[3])); }},
+        {"copy", [this](int n, const Words& w) {
+             for (size_t i = 2; !w[i].empty(); ++i)
+                 if (!CopyFileA(w[1].c_str(), w[i].c_str(), FALSE)) fail(n, "cannot copy " + w[1] + " to " + w[i]);
+         }},
+        {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
+        {"fill", [](int, const Words& w) {
+             ULARGE_INTEGER free = {};
+             GetDiskFreeSpaceExA(w[1].substr(0, 3).c_str(), &free, nullptr, nullptr);
+             kit::writeFile(w[1], std::string(static_cast<size_t>(free.QuadPart - std::strtoull(w[2].c_str(), nullptr, 0)), 'f'));
+         }},
+        {"settings", [this](int n, const Words& w) { write(n, w[1], kit::settingsFile(number(w[2]), number(w[3]), number(w[4]), number(w[5]))); }},
+        {"reg", [this](int n, const Words& w) {
+             const DWORD value = number(w[4]);
+             const DWORD type = w[3] == "dword" ? REG_DWORD : w[3] == "key" ? REG_NONE : REG_SZ;
+             if (!kit::setValue(w[1], w[2] == "@" ? "" : w[2], type, type == REG_DWORD ? std::string(reinterpret_cast<const char*>(&value), 4) : w[4] + '\0'))
+                 fail(n, "cannot set " + w[1]);
+             keys_.push_back(w[1]);
+         }},
+        {"reg-delete", [](int, const Words& w) { kit::deleteKey(w[1], w[2].empty() ? nullptr : w[2].c_str()); }},
+        {"hold", [this](int n, const Words& w) {
+             held_.push_back(CreateFileA(w[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+             if (held_.back() == INVALID_HANDLE_VALUE) fail(n, "cannot hold " + w[1]);
+         }},
+        {"release", [this](int, const Words&) { release(); }},
+        {"answer", [this](int, const Words& w) { answers_.insert(answers_.begin(), {w[1], w[3], button(w[2])}); }},
+        {"run", [this](int n, const Words& w) {
+             std::string in;
+             const std::string program = command(w, 1, &in);
+             last_ = runCommand(program, in, answers_);
+             if (!last_.finished) fail(n, "run " + program + (last_.started ? " did not end in time" : " did not start"));
+             for (const Dialog& d : last_.dialogs) std::printf("    dialog: %s\n", describe(d).c_str());
+         }},
+        {"restart", [this](int n, const Words&) { directives_.at("run")(n, {"run", "wineboot.exe", "-r", ""}); }},
+        {"export", [this](int, const Words& w) {
+             std::string expectations;
+             for (size_t i = 3; !w[i].empty(); ++i) expectations += w[i] + "\n";
+             exportModule(w[1], w[2], expectations);
+         }},
+        {"expect-exit", [this](int n, const Words& w) { expect(n, "exit status", std::to_string(last_.exitCode), w[1]); }},
+        {"expect-dialogs", [this](int n, const Words& w) { expect(n, "dialogs", std::to_string(last_.dialogs.size()), w[1]); }},
+        {"expect-dialog", [this](int n, const Words& w) {
+             const size_t index = std::strtoul(w[1].c_str(), nullptr, 10);
+             if (index >= last_.dialogs.size()) return fail(n, "no dialog " + w[1]);
+             const Dialog& d = last_.dialogs[index];
+             const std::map<std::string, std::string> fields = {{"caption", d.caption}, {"text", d.text}, {"buttons", d.buttons},
+                                                                {"icon", d.icon}, {"owner", d.owner}, {"bar", d.bar}};
+             for (size_t i = 2; !w[i].empty(); ++i) {
+                 const std::string field = w[i].substr(0, w[i].find('='));
+                 Words want = {w[i].substr(std::min(w[i].size(), field.size() + 1))};
+                 if (!fields.count(field)) fail(n, "no dialog field " + field);
+                 else if (expand(n, want)) expect(n, "dialog " + field, fields.at(field), text(want[0]));
+             }
+         }},
+        {"expect-reg", [this](int n, const Words& w) {
+             std::string data;
+             const bool found = kit::readValue(w[1], w[2] == "@" ? "" : w[2], data);
+             if (w[3] == "absent" || !found) expect(n, w[1] + " " + w[2], found ? "present" : "absent", w[3] == "absent" ? "absent" : "present");
+             else expect(n, w[2], w[3] == "dword" ? std::to_string(*reinterpret_cast<const DWORD*>(data.data())) : data.c_str(), w[4]);
+         }},
+        {"expect-key", [this](int n, const Words& w) { expect(n, w[1], kit::keyExists(w[1]) ? "present" : "absent", w[2]); }},
+        {"expect-file", [this](int n, const Words& w) {
+             std::string data;
+             const bool found = kit::exists(w[1]);
+             if (w[2] == "absent" || w[2] == "present") expect(n, w[1], found ? "present" : "absent", w[2]);
+             else if (!kit::readFile(w[1], data) || data != text(w[2], w[3])) fail(n, w[1] + (found ? " holds other text" : " is missing"));
+         }},
+        {"expect-same", [this](int n, const Words& w) {
+             std::string data, other;
+             if (!kit::readFile(w[1], data) || !kit::readFile(w[2], other) || data != other) fail(n, w[1] + " differs from " + w[2]);
+         }},
+        {"expect-settings", [this](int n, const Words& w) {
+             unsigned major = 0, minor = 0;
+             expect(n, w[1], kit::settingsVersion(w[1], major, minor) ? std::to_string(major) + "." + std::to_string(minor) : "none",
+                    w[2] + "." + w[3]);
+         }},
+        {"expect-log", [this](int n, const Words& w) {
+             std::string data, want;
+             for (size_t i = 2; !w[i].empty() && w[i] != "empty"; ++i) want += w[i] + "\r\n";
+             kit::readFile(w[1], data);
+             expect(n, w[1], data, want);
+         }},
+    };
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && !std::strcmp(argv[1], "--run")) {
+        std::vector<Answer> answers;
+        int i = 2;
+        for (; i < argc && std::strcmp(argv[i], "--"); ++i) {
+            const std::string rule = argv[i];
+            answers.push_back({rule.substr(0, rule.rfind('=')), "", button(rule.substr(rule.rfind('=') + 1))});
+        }
+        std::string line;
+        for (++i; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
+        echoDialogs = true;
+        const Run run = runCommand(line, "", answers, 0, 300000);
+        std::printf("  exit status %lu\n", run.exitCode);
+        return run.started ? 0 : 1;
+    }
+    if (argc != 3) return std::printf("usage: runner SCENARIO FAMILY | runner --run [CAPTION=BUTTON]... -- COMMAND\n"), 2;
+    // ctest passes Unix paths; under Wine they live on drive Z:.
+    std::string path = argv[1][0] == '/' ? std::string("Z:") + argv[1] : argv[1];
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return Scenario(path, argv[2]).run();
+}
