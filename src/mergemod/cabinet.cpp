@@ -28,6 +28,20 @@ bool copyField(char (&field)[N], const std::string& text)
     return true;
 }
 
+// The callbacks run inside cabinet.dll, whose frames no C++ exception may
+// unwind through: work that allocates runs here, and an exception becomes the
+// failure the library expects, with the runtime's error where it asks for one.
+template <typename Result, typename Work>
+Result failSafe(Result failed, int* err, Work work) noexcept
+{
+    try {
+        return work();
+    } catch (...) {
+        if (err) *err = ENOMEM;
+        return failed;
+    }
+}
+
 } // namespace
 
 FNFCIALLOC(cabAlloc) { return malloc(cb); }
@@ -167,47 +181,51 @@ FNFDINOTIFY(fdiNotify)
     auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
     if (!context) return 0;
     switch (fdint) {
-    case fdintCOPY_FILE: {
-        // Entry names come from the cabinet: only a bare name stays inside the folder.
-        if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
-        // What one cabinet can hold once repacked bounds what is unpacked.
-        context->unpacked += pfdin->cb;
-        if (context->unpacked > maxCabinetSize) return -1;
-        std::string target = context->targetDir + "\\" + pfdin->psz1;
-        const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
-        int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
-        if (fd == -1) {
-            // A read-only leftover of an earlier run must not stop the extraction.
-            DWORD old = GetFileAttributesA(target.c_str());
-            if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
-                SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
-                fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
-        }
-        if (fd != -1) context->extracted.push_back(pfdin->psz1);
-        return fd;
-    }
-    case fdintCLOSE_FILE_INFO: {
+    case fdintCOPY_FILE:
+        return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
+            // Entry names come from the cabinet: only a bare name stays inside the folder.
+            if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
+            // What one cabinet can hold once repacked bounds what is unpacked.
+            context->unpacked += pfdin->cb;
+            if (context->unpacked > maxCabinetSize) return -1;
+            std::string target = context->targetDir + "\\" + pfdin->psz1;
+            // Recorded before the file is opened: nothing may fail once it is.
+            context->extracted.push_back(pfdin->psz1);
+            const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
+            int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+            if (fd == -1) {
+                // A read-only leftover of an earlier run must not stop the extraction.
+                DWORD old = GetFileAttributesA(target.c_str());
+                if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                    SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
+                    fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+            }
+            if (fd == -1) context->extracted.pop_back();
+            return fd;
+        });
+    case fdintCLOSE_FILE_INFO:
         _close(static_cast<int>(pfdin->hf));
-        // The time is set on a fresh handle after the writing one is closed:
-        // Windows 9x may stamp a written file anew when it is closed.
-        std::string target = context->targetDir + "\\" + pfdin->psz1;
-        win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            FILETIME local;
-            FILETIME system;
-            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-                LocalFileTimeToFileTime(&local, &system))
-                SetFileTime(file.get(), &system, nullptr, &system);
-            file.reset();
-            // Writing attributes opens the file again: skipped when it has them
-            // already, as a new file usually has (the archive bit alone).
-            const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
-            const DWORD current = GetFileAttributesA(target.c_str());
-            if (current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) SetFileAttributesA(target.c_str(), wanted);
-        }
-        return TRUE;
-    }
+        return failSafe<INT_PTR>(FALSE, nullptr, [&]() -> INT_PTR {
+            // The time is set on a fresh handle after the writing one is closed:
+            // Windows 9x may stamp a written file anew when it is closed.
+            std::string target = context->targetDir + "\\" + pfdin->psz1;
+            win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file) {
+                FILETIME local;
+                FILETIME system;
+                if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
+                    LocalFileTimeToFileTime(&local, &system))
+                    SetFileTime(file.get(), &system, nullptr, &system);
+                file.reset();
+                // Writing attributes opens the file again: skipped when it has them
+                // already, as a new file usually has (the archive bit alone).
+                const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
+                const DWORD current = GetFileAttributesA(target.c_str());
+                if (current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) SetFileAttributesA(target.c_str(), wanted);
+            }
+            return TRUE;
+        });
     case fdintNEXT_CABINET:
         // A cabinet of this program stands alone; another is never opened.
         return -1;
@@ -272,9 +290,11 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name,
 FNFDINOTIFY(listNotify)
 {
     auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
-    if (context && fdint == fdintCOPY_FILE && pfdin->psz1)
+    if (!context || fdint != fdintCOPY_FILE || !pfdin->psz1) return 0;
+    return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
         context->extracted.push_back(pfdin->psz1);
-    return 0;  // skip: nothing is written
+        return 0;  // skip: nothing is written
+    });
 }
 
 } // namespace
