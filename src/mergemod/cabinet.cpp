@@ -8,6 +8,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "win/files.h"
 
 namespace mergemod {
@@ -50,10 +52,22 @@ FNFCIFREE(cabFree) { free(memory); }
 
 FNFCIOPEN(fciOpen)
 {
-    (void)pv;
-    int fd = _open(pszFile, oflag, pmode);
-    if (fd == -1) *err = errno;
-    return fd;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
+        // A temporary file is only ever made new: a file or a link that took
+        // its name meanwhile fails the build instead of being written through.
+        if ((oflag & _O_CREAT) && std::find(files->temporaries.begin(), files->temporaries.end(), pszFile) !=
+                                      files->temporaries.end())
+            oflag |= _O_EXCL;
+        files->open.reserve(files->open.size() + 1);
+        int fd = _open(pszFile, oflag, pmode);
+        if (fd == -1) {
+            *err = errno;
+            return -1;
+        }
+        files->open.push_back(fd);
+        return fd;
+    });
 }
 
 FNFCIREAD(fciRead)
@@ -74,7 +88,8 @@ FNFCIWRITE(fciWrite)
 
 FNFCICLOSE(fciClose)
 {
-    (void)pv;
+    auto* files = static_cast<BuildFiles*>(pv);
+    files->open.erase(std::remove(files->open.begin(), files->open.end(), static_cast<int>(hf)), files->open.end());
     int result = _close(static_cast<int>(hf));
     if (result != 0) *err = errno;
     return result;
@@ -100,13 +115,22 @@ FNFCIDELETE(fciDelete)
 
 FNFCIGETTEMPFILE(fciGetTempFile)
 {
-    (void)pv;
-    char* name = _tempnam("", "xx");
-    if (!name) return FALSE;
-    BOOL fits = cbTempName > 0 && strlen(name) < static_cast<size_t>(cbTempName);
-    if (fits) strcpy(pszTempName, name);
-    free(name);
-    return fits;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<BOOL>(FALSE, nullptr, [&]() -> BOOL {
+        // Beside the cabinet, in the folder of the product's modules that only
+        // administrators may change, never in a shared temporary folder.
+        for (int tries = 0; tries < 256; ++tries) {
+            char name[16];
+            wsprintfA(name, "~fci%04X.tmp", files->nextName++ & 0xFFFF);
+            const std::string path = files->folder + name;
+            if (cbTempName <= 0 || path.size() >= static_cast<size_t>(cbTempName)) return FALSE;
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+            files->temporaries.push_back(path);
+            memcpy(pszTempName, path.c_str(), path.size() + 1);
+            return TRUE;
+        }
+        return FALSE;
+    });
 }
 
 FNFCIGETNEXTCABINET(fciGetNextCabinet)
@@ -119,26 +143,30 @@ FNFCIGETNEXTCABINET(fciGetNextCabinet)
 
 FNFCIGETOPENINFO(fciGetOpenInfo)
 {
-    (void)err;
-    (void)pv;
-    win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return -1;
-    // Only the last-write time is needed: the full file information also asks
-    // for the volume's, which costs more than packing a small file.
-    FILETIME written;
-    if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return -1;
-    FILETIME local;
-    FileTimeToLocalFileTime(&written, &local);
-    FileTimeToDosDateTime(&local, pdate, ptime);
-    DWORD attributes = GetFileAttributesA(pszName);
-    *pattribs = attributes == INVALID_FILE_ATTRIBUTES
-                    ? 0
-                    : static_cast<USHORT>(attributes & keptAttributes);
-    // FCI reads through the handle already open instead of a second open of the file.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
-    if (fd != -1) file.release();
-    return fd;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
+        files->open.reserve(files->open.size() + 1);
+        win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) return -1;
+        // Only the last-write time is needed: the full file information also asks
+        // for the volume's, which costs more than packing a small file.
+        FILETIME written;
+        if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return -1;
+        FILETIME local;
+        FileTimeToLocalFileTime(&written, &local);
+        FileTimeToDosDateTime(&local, pdate, ptime);
+        DWORD attributes = GetFileAttributesA(pszName);
+        *pattribs = attributes == INVALID_FILE_ATTRIBUTES
+                        ? 0
+                        : static_cast<USHORT>(attributes & keptAttributes);
+        // FCI reads through the handle already open instead of a second open of the file.
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
+        if (fd == -1) return -1;
+        file.release();
+        files->open.push_back(fd);
+        return fd;
+    });
 }
 
 FNFCIFILEPLACED(fciFilePlaced)
@@ -319,14 +347,31 @@ int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names)
     return result == 1 ? 1 : 0;
 }
 
+CabinetBuilder::~CabinetBuilder()
+{
+    fci_.reset();
+    // FCI closes and deletes its files itself, except on some failures.
+    for (int fd : files_.open) _close(fd);
+    for (const std::string& path : files_.temporaries)
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(path.c_str());
+}
+
 int CabinetBuilder::create(const std::string& cabinetFolder, const std::string& name)
 {
     const CabinetApi& api = cabinetApi();
     if (!api.complete) return 0;
     if (!setCabinetParameters(block_, cabinetFolder, name)) return 0;
-    context_ = 0;
+    files_.folder = cabinetFolder;
+    // What a build killed half-way left there.
+    std::vector<std::string> leftovers;
+    WIN32_FIND_DATAA entry;
+    win::Find search(FindFirstFileA((cabinetFolder + "~fci*.tmp").c_str(), &entry));
+    for (BOOL more = search ? TRUE : FALSE; more; more = FindNextFileA(search.get(), &entry))
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) leftovers.push_back(cabinetFolder + entry.cFileName);
+    search.reset();
+    for (const std::string& path : leftovers) DeleteFileA(path.c_str());
     fci_.reset(api.fciCreate(&error_, fciFilePlaced, cabAlloc, cabFree, fciOpen, fciRead, fciWrite,
-                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &context_));
+                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &files_));
     return fci_ ? 1 : 0;
 }
 

@@ -56,15 +56,28 @@ int extractWholeCabinet(const std::string& cabinetFolder, const std::string& nam
 // The names a cabinet file holds, in order, without extracting anything.
 int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names);
 
+// What the FCI callbacks share through their pv: the cabinet's folder, where
+// the temporary files go, the names handed out for them, and the files FCI
+// holds open, so that a build that fails half-way leaves nothing behind.
+struct BuildFiles {
+    std::string folder;
+    std::vector<std::string> temporaries;
+    std::vector<int> open;
+    unsigned nextName = 0;
+};
+
 // One FCI builder writing one cabinet. Not movable: FCI keeps the addresses
-// of the error record and the parameter block.
+// of the error record, the parameter block and the files' record.
 class CabinetBuilder {
 public:
     CabinetBuilder() = default;
     CabinetBuilder(const CabinetBuilder&) = delete;
     CabinetBuilder& operator=(const CabinetBuilder&) = delete;
+    // Ends FCI, then closes and removes whatever files it left.
+    ~CabinetBuilder();
 
-    // FCICreate for cabinetFolder (ending in "\\") + name.
+    // FCICreate for cabinetFolder (ending in "\\") + name; FCI's temporary
+    // files go to cabinetFolder too, under names not in use.
     int create(const std::string& cabinetFolder, const std::string& name);
     // FCIAddFile, MSZIP, the name in the cabinet stored unchanged.
     int addFile(const std::string& sourcePath, const std::string& nameInCabinet);
@@ -74,7 +87,7 @@ public:
 private:
     ERF error_ = {};
     CCAB block_ = {};
-    int context_ = 0;
+    BuildFiles files_;
     FciContext fci_;
 };
 

@@ -184,6 +184,26 @@ TEST_F(Units, CabinetKeepsFourAttributeBitsAndTheTimeThroughLocalTime)
     EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &written) | CompareFileTime(&data.ftCreationTime, &written), 0);
 }
 
+TEST_F(Units, CabinetBuildWritesNothingButTheCabinet)
+{
+    // The cleanup run has administrator rights: FCI's temporary files go beside
+    // the cabinet, never to TMP, which another user may have prepared, and none
+    // stays. Here TMP names no folder at all.
+    const std::string file = scratch + "\\a.txt";
+    kit::writeFile(file, std::string(100000, 'x'));
+    const char* const tmp = getenv("TMP");
+    const std::string restore = "TMP="s + (tmp ? tmp : "");
+    _putenv(("TMP=" + scratch + "\\absent").c_str());
+    bool built;
+    {
+        mergemod::CabinetBuilder builder;
+        built = builder.create(scratch + "\\", "x.cab") && builder.addFile(file, "a.txt") && builder.flush();
+    }
+    _putenv(restore.c_str());
+    EXPECT_TRUE(built);
+    EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"a.txt", "x.cab"}));
+}
+
 TEST_F(Units, MacrosAndTheirStagingFolders)
 {
     const std::string windows = win::windowsFolder(), product = "HKLM\\Software\\Veltrane\\SharedUsage";
