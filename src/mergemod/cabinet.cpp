@@ -21,6 +21,12 @@ namespace {
 const ULONG maxCabinetSize = 3000000000UL;
 const USHORT setIdentifier = 12345;
 const USHORT keptAttributes = 0x27;  // read-only, hidden, system, archive
+// Wine looks up a name that does not exist yet by reading its whole folder,
+// so unpacking thousands of entries into one folder takes time that grows
+// with their square: a cabinet of more than a few hundred entries is spread
+// over sub-folders of some dozens each.
+const unsigned entriesInOneFolder = 256;
+const unsigned entriesPerFolder = 64;
 
 template <size_t N>
 bool copyField(char (&field)[N], const std::string& text)
@@ -209,6 +215,12 @@ FNFDINOTIFY(fdiNotify)
     auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
     if (!context) return 0;
     switch (fdint) {
+    case fdintCABINET_INFO:
+        return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
+            for (unsigned i = 0; i < context->spread; ++i)
+                CreateDirectoryA((context->targetDir + "\\" + std::to_string(i)).c_str(), nullptr);
+            return 0;
+        });
     case fdintCOPY_FILE:
         return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
             // Entry names come from the cabinet: only a bare name stays inside the folder.
@@ -216,7 +228,7 @@ FNFDINOTIFY(fdiNotify)
             // What one cabinet can hold once repacked bounds what is unpacked.
             context->unpacked += pfdin->cb;
             if (context->unpacked > maxCabinetSize) return -1;
-            std::string target = context->targetDir + "\\" + pfdin->psz1;
+            std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
             // Recorded before the file is opened: nothing may fail once it is.
             context->extracted.push_back(pfdin->psz1);
             const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
@@ -236,7 +248,7 @@ FNFDINOTIFY(fdiNotify)
         return failSafe<INT_PTR>(FALSE, nullptr, [&]() -> INT_PTR {
             // The time is set on a fresh handle after the writing one is closed:
             // Windows 9x may stamp a written file anew when it is closed.
-            std::string target = context->targetDir + "\\" + pfdin->psz1;
+            std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
             win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
             if (file) {
@@ -262,6 +274,25 @@ FNFDINOTIFY(fdiNotify)
     }
 }
 
+std::string unpackedPath(const std::string& targetDir, const std::string& name, unsigned spread)
+{
+    if (spread == 0) return targetDir + "\\" + name;
+    // Names that differ in case only must meet in one sub-folder: ASCII
+    // letters count case-folded, other characters (double-byte ones whole)
+    // not at all.
+    unsigned long hash = 2166136261UL;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const BYTE c = static_cast<BYTE>(name[i]);
+        if (IsDBCSLeadByte(c)) {
+            ++i;
+            continue;
+        }
+        if (c >= 0x80) continue;
+        hash = ((hash ^ (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)) * 16777619UL) & 0xFFFFFFFFUL;
+    }
+    return targetDir + "\\" + std::to_string(hash % spread) + "\\" + name;
+}
+
 int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name)
 {
     memset(&block, 0, sizeof block);
@@ -282,7 +313,7 @@ namespace {
 // start at 0 or 1), and its size must be the file's. Anything else is
 // refused before FDICopy sees it: a cabinet with files but no folder makes
 // the platform's FDI fault, and a spanning one makes it ask for others.
-bool isSingleCabinet(HFDI fdi, const std::string& path)
+bool isSingleCabinet(HFDI fdi, const std::string& path, FDICABINETINFO& info)
 {
     const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
     if (fd == -1) return false;
@@ -293,7 +324,6 @@ bool isSingleCabinet(HFDI fdi, const std::string& path)
     unsigned char header[32] = {};
     const bool noFlags = _read(fd, header, sizeof header) == sizeof header && header[30] == 0 && header[31] == 0;
     _lseek(fd, 0, SEEK_SET);
-    FDICABINETINFO info = {};
     const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
     _close(fd);
     return noFlags && isCabinet && info.cFolders == 1 && info.cFiles >= 1 && info.cbCabinet == size;
@@ -309,7 +339,9 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name,
     FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek,
                                  cpu80386, &error));
     if (!fdi) return -1;
-    if (!isSingleCabinet(fdi.get(), cabinetFolder + name)) return 0;
+    FDICABINETINFO info = {};
+    if (!isSingleCabinet(fdi.get(), cabinetFolder + name, info)) return 0;
+    context->spread = info.cFiles > entriesInOneFolder ? (info.cFiles + entriesPerFolder - 1) / entriesPerFolder : 0;
     std::string cabinet = name;
     std::string folder = cabinetFolder;
     return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;
@@ -328,11 +360,14 @@ FNFDINOTIFY(listNotify)
 } // namespace
 
 int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
-                        const std::string& targetDir, std::vector<std::string>& extracted)
+                        const std::string& targetDir, std::vector<std::string>& extracted,
+                        unsigned& spread)
 {
-    ExtractionContext context{targetDir, {}};
+    ExtractionContext context;
+    context.targetDir = targetDir;
     int result = copyCabinet(cabinetFolder, name, &context, fdiNotify);
     extracted = std::move(context.extracted);
+    spread = context.spread;
     return result == 1 ? 1 : 0;
 }
 

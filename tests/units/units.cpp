@@ -176,8 +176,9 @@ TEST_F(Units, CabinetKeepsFourAttributeBitsAndTheTimeThroughLocalTime)
     const size_t entry = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
     EXPECT_EQ(static_cast<unsigned char>(cab.at(entry + 14)) | static_cast<unsigned char>(cab.at(entry + 15)) << 8, 0x27);
     std::vector<std::string> names;
+    unsigned spread = 0;
     CreateDirectoryA(out.c_str(), nullptr);
-    ASSERT_EQ(mergemod::extractWholeCabinet(scratch + "\\", "x.cab", out, names), 1);
+    ASSERT_EQ(mergemod::extractWholeCabinet(scratch + "\\", "x.cab", out, names, spread), 1);
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExA((out + "\\a.txt").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(data.dwFileAttributes, kept);
