@@ -8,6 +8,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "win/files.h"
 
 namespace mergemod {
@@ -19,6 +21,12 @@ namespace {
 const ULONG maxCabinetSize = 3000000000UL;
 const USHORT setIdentifier = 12345;
 const USHORT keptAttributes = 0x27;  // read-only, hidden, system, archive
+// Wine looks up a name that does not exist yet by reading its whole folder,
+// so unpacking thousands of entries into one folder takes time that grows
+// with their square: a cabinet of more than a few hundred entries is spread
+// over sub-folders of some dozens each.
+const unsigned entriesInOneFolder = 256;
+const unsigned entriesPerFolder = 64;
 
 template <size_t N>
 bool copyField(char (&field)[N], const std::string& text)
@@ -26,6 +34,20 @@ bool copyField(char (&field)[N], const std::string& text)
     if (text.size() >= N) return false;
     memcpy(field, text.c_str(), text.size() + 1);
     return true;
+}
+
+// The callbacks run inside cabinet.dll, whose frames no C++ exception may
+// unwind through: work that allocates runs here, and an exception becomes the
+// failure the library expects, with the runtime's error where it asks for one.
+template <typename Result, typename Work>
+Result failSafe(Result failed, int* err, Work work) noexcept
+{
+    try {
+        return work();
+    } catch (...) {
+        if (err) *err = ENOMEM;
+        return failed;
+    }
 }
 
 } // namespace
@@ -36,10 +58,22 @@ FNFCIFREE(cabFree) { free(memory); }
 
 FNFCIOPEN(fciOpen)
 {
-    (void)pv;
-    int fd = _open(pszFile, oflag, pmode);
-    if (fd == -1) *err = errno;
-    return fd;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
+        // A temporary file is only ever made new: a file or a link that took
+        // its name meanwhile fails the build instead of being written through.
+        if ((oflag & _O_CREAT) && std::find(files->temporaries.begin(), files->temporaries.end(), pszFile) !=
+                                      files->temporaries.end())
+            oflag |= _O_EXCL;
+        files->open.reserve(files->open.size() + 1);
+        int fd = _open(pszFile, oflag, pmode);
+        if (fd == -1) {
+            *err = errno;
+            return -1;
+        }
+        files->open.push_back(fd);
+        return fd;
+    });
 }
 
 FNFCIREAD(fciRead)
@@ -60,7 +94,8 @@ FNFCIWRITE(fciWrite)
 
 FNFCICLOSE(fciClose)
 {
-    (void)pv;
+    auto* files = static_cast<BuildFiles*>(pv);
+    files->open.erase(std::remove(files->open.begin(), files->open.end(), static_cast<int>(hf)), files->open.end());
     int result = _close(static_cast<int>(hf));
     if (result != 0) *err = errno;
     return result;
@@ -86,13 +121,22 @@ FNFCIDELETE(fciDelete)
 
 FNFCIGETTEMPFILE(fciGetTempFile)
 {
-    (void)pv;
-    char* name = _tempnam("", "xx");
-    if (!name) return FALSE;
-    BOOL fits = cbTempName > 0 && strlen(name) < static_cast<size_t>(cbTempName);
-    if (fits) strcpy(pszTempName, name);
-    free(name);
-    return fits;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<BOOL>(FALSE, nullptr, [&]() -> BOOL {
+        // Beside the cabinet, in the folder of the product's modules that only
+        // administrators may change, never in a shared temporary folder.
+        for (int tries = 0; tries < 256; ++tries) {
+            char name[16];
+            wsprintfA(name, "~fci%04X.tmp", files->nextName++ & 0xFFFF);
+            const std::string path = files->folder + name;
+            if (cbTempName <= 0 || path.size() >= static_cast<size_t>(cbTempName)) return FALSE;
+            if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+            files->temporaries.push_back(path);
+            memcpy(pszTempName, path.c_str(), path.size() + 1);
+            return TRUE;
+        }
+        return FALSE;
+    });
 }
 
 FNFCIGETNEXTCABINET(fciGetNextCabinet)
@@ -105,26 +149,30 @@ FNFCIGETNEXTCABINET(fciGetNextCabinet)
 
 FNFCIGETOPENINFO(fciGetOpenInfo)
 {
-    (void)err;
-    (void)pv;
-    win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return -1;
-    // Only the last-write time is needed: the full file information also asks
-    // for the volume's, which costs more than packing a small file.
-    FILETIME written;
-    if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return -1;
-    FILETIME local;
-    FileTimeToLocalFileTime(&written, &local);
-    FileTimeToDosDateTime(&local, pdate, ptime);
-    DWORD attributes = GetFileAttributesA(pszName);
-    *pattribs = attributes == INVALID_FILE_ATTRIBUTES
-                    ? 0
-                    : static_cast<USHORT>(attributes & keptAttributes);
-    // FCI reads through the handle already open instead of a second open of the file.
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
-    if (fd != -1) file.release();
-    return fd;
+    auto* files = static_cast<BuildFiles*>(pv);
+    return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
+        files->open.reserve(files->open.size() + 1);
+        win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file) return -1;
+        // Only the last-write time is needed: the full file information also asks
+        // for the volume's, which costs more than packing a small file.
+        FILETIME written;
+        if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return -1;
+        FILETIME local;
+        FileTimeToLocalFileTime(&written, &local);
+        FileTimeToDosDateTime(&local, pdate, ptime);
+        DWORD attributes = GetFileAttributesA(pszName);
+        *pattribs = attributes == INVALID_FILE_ATTRIBUTES
+                        ? 0
+                        : static_cast<USHORT>(attributes & keptAttributes);
+        // FCI reads through the handle already open instead of a second open of the file.
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
+        if (fd == -1) return -1;
+        file.release();
+        files->open.push_back(fd);
+        return fd;
+    });
 }
 
 FNFCIFILEPLACED(fciFilePlaced)
@@ -167,53 +215,82 @@ FNFDINOTIFY(fdiNotify)
     auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
     if (!context) return 0;
     switch (fdint) {
-    case fdintCOPY_FILE: {
-        // Entry names come from the cabinet: only a bare name stays inside the folder.
-        if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
-        // What one cabinet can hold once repacked bounds what is unpacked.
-        context->unpacked += pfdin->cb;
-        if (context->unpacked > maxCabinetSize) return -1;
-        std::string target = context->targetDir + "\\" + pfdin->psz1;
-        const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
-        int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
-        if (fd == -1) {
-            // A read-only leftover of an earlier run must not stop the extraction.
-            DWORD old = GetFileAttributesA(target.c_str());
-            if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
-                SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
-                fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
-        }
-        if (fd != -1) context->extracted.push_back(pfdin->psz1);
-        return fd;
-    }
-    case fdintCLOSE_FILE_INFO: {
+    case fdintCABINET_INFO:
+        return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
+            for (unsigned i = 0; i < context->spread; ++i)
+                CreateDirectoryA((context->targetDir + "\\" + std::to_string(i)).c_str(), nullptr);
+            return 0;
+        });
+    case fdintCOPY_FILE:
+        return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
+            // Entry names come from the cabinet: only a bare name stays inside the folder.
+            if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
+            // What one cabinet can hold once repacked bounds what is unpacked.
+            context->unpacked += pfdin->cb;
+            if (context->unpacked > maxCabinetSize) return -1;
+            std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
+            // Recorded before the file is opened: nothing may fail once it is.
+            context->extracted.push_back(pfdin->psz1);
+            const int flags = _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
+            int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+            if (fd == -1) {
+                // A read-only leftover of an earlier run must not stop the extraction.
+                DWORD old = GetFileAttributesA(target.c_str());
+                if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                    SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
+                    fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+            }
+            if (fd == -1) context->extracted.pop_back();
+            return fd;
+        });
+    case fdintCLOSE_FILE_INFO:
         _close(static_cast<int>(pfdin->hf));
-        // The time is set on a fresh handle after the writing one is closed:
-        // Windows 9x may stamp a written file anew when it is closed.
-        std::string target = context->targetDir + "\\" + pfdin->psz1;
-        win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            FILETIME local;
-            FILETIME system;
-            if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-                LocalFileTimeToFileTime(&local, &system))
-                SetFileTime(file.get(), &system, nullptr, &system);
-            file.reset();
-            // Writing attributes opens the file again: skipped when it has them
-            // already, as a new file usually has (the archive bit alone).
-            const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
-            const DWORD current = GetFileAttributesA(target.c_str());
-            if (current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) SetFileAttributesA(target.c_str(), wanted);
-        }
-        return TRUE;
-    }
+        return failSafe<INT_PTR>(FALSE, nullptr, [&]() -> INT_PTR {
+            // The time is set on a fresh handle after the writing one is closed:
+            // Windows 9x may stamp a written file anew when it is closed.
+            std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
+            win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file) {
+                FILETIME local;
+                FILETIME system;
+                if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
+                    LocalFileTimeToFileTime(&local, &system))
+                    SetFileTime(file.get(), &system, nullptr, &system);
+                file.reset();
+                // Writing attributes opens the file again: skipped when it has them
+                // already, as a new file usually has (the archive bit alone).
+                const DWORD wanted = (pfdin->attribs & 0xFF) & keptAttributes;
+                const DWORD current = GetFileAttributesA(target.c_str());
+                if (current != (wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) SetFileAttributesA(target.c_str(), wanted);
+            }
+            return TRUE;
+        });
     case fdintNEXT_CABINET:
         // A cabinet of this program stands alone; another is never opened.
         return -1;
     default:
         return 0;
     }
+}
+
+std::string unpackedPath(const std::string& targetDir, const std::string& name, unsigned spread)
+{
+    if (spread == 0) return targetDir + "\\" + name;
+    // Names that differ in case only must meet in one sub-folder: ASCII
+    // letters count case-folded, other characters (double-byte ones whole)
+    // not at all.
+    unsigned long hash = 2166136261UL;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const BYTE c = static_cast<BYTE>(name[i]);
+        if (IsDBCSLeadByte(c)) {
+            ++i;
+            continue;
+        }
+        if (c >= 0x80) continue;
+        hash = ((hash ^ (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c)) * 16777619UL) & 0xFFFFFFFFUL;
+    }
+    return targetDir + "\\" + std::to_string(hash % spread) + "\\" + name;
 }
 
 int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const std::string& name)
@@ -236,7 +313,7 @@ namespace {
 // start at 0 or 1), and its size must be the file's. Anything else is
 // refused before FDICopy sees it: a cabinet with files but no folder makes
 // the platform's FDI fault, and a spanning one makes it ask for others.
-bool isSingleCabinet(HFDI fdi, const std::string& path)
+bool isSingleCabinet(HFDI fdi, const std::string& path, FDICABINETINFO& info)
 {
     const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
     if (fd == -1) return false;
@@ -247,7 +324,6 @@ bool isSingleCabinet(HFDI fdi, const std::string& path)
     unsigned char header[32] = {};
     const bool noFlags = _read(fd, header, sizeof header) == sizeof header && header[30] == 0 && header[31] == 0;
     _lseek(fd, 0, SEEK_SET);
-    FDICABINETINFO info = {};
     const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
     _close(fd);
     return noFlags && isCabinet && info.cFolders == 1 && info.cFiles >= 1 && info.cbCabinet == size;
@@ -263,7 +339,9 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name,
     FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek,
                                  cpu80386, &error));
     if (!fdi) return -1;
-    if (!isSingleCabinet(fdi.get(), cabinetFolder + name)) return 0;
+    FDICABINETINFO info = {};
+    if (!isSingleCabinet(fdi.get(), cabinetFolder + name, info)) return 0;
+    context->spread = info.cFiles > entriesInOneFolder ? (info.cFiles + entriesPerFolder - 1) / entriesPerFolder : 0;
     std::string cabinet = name;
     std::string folder = cabinetFolder;
     return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;
@@ -272,19 +350,24 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name,
 FNFDINOTIFY(listNotify)
 {
     auto* context = static_cast<ExtractionContext*>(pfdin ? pfdin->pv : nullptr);
-    if (context && fdint == fdintCOPY_FILE && pfdin->psz1)
+    if (!context || fdint != fdintCOPY_FILE || !pfdin->psz1) return 0;
+    return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
         context->extracted.push_back(pfdin->psz1);
-    return 0;  // skip: nothing is written
+        return 0;  // skip: nothing is written
+    });
 }
 
 } // namespace
 
 int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
-                        const std::string& targetDir, std::vector<std::string>& extracted)
+                        const std::string& targetDir, std::vector<std::string>& extracted,
+                        unsigned& spread)
 {
-    ExtractionContext context{targetDir, {}};
+    ExtractionContext context;
+    context.targetDir = targetDir;
     int result = copyCabinet(cabinetFolder, name, &context, fdiNotify);
     extracted = std::move(context.extracted);
+    spread = context.spread;
     return result == 1 ? 1 : 0;
 }
 
@@ -299,14 +382,31 @@ int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names)
     return result == 1 ? 1 : 0;
 }
 
+CabinetBuilder::~CabinetBuilder()
+{
+    fci_.reset();
+    // FCI closes and deletes its files itself, except on some failures.
+    for (int fd : files_.open) _close(fd);
+    for (const std::string& path : files_.temporaries)
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(path.c_str());
+}
+
 int CabinetBuilder::create(const std::string& cabinetFolder, const std::string& name)
 {
     const CabinetApi& api = cabinetApi();
     if (!api.complete) return 0;
     if (!setCabinetParameters(block_, cabinetFolder, name)) return 0;
-    context_ = 0;
+    files_.folder = cabinetFolder;
+    // What a build killed half-way left there.
+    std::vector<std::string> leftovers;
+    WIN32_FIND_DATAA entry;
+    win::Find search(FindFirstFileA((cabinetFolder + "~fci*.tmp").c_str(), &entry));
+    for (BOOL more = search ? TRUE : FALSE; more; more = FindNextFileA(search.get(), &entry))
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) leftovers.push_back(cabinetFolder + entry.cFileName);
+    search.reset();
+    for (const std::string& path : leftovers) DeleteFileA(path.c_str());
     fci_.reset(api.fciCreate(&error_, fciFilePlaced, cabAlloc, cabFree, fciOpen, fciRead, fciWrite,
-                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &context_));
+                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &files_));
     return fci_ ? 1 : 0;
 }
 

@@ -28,6 +28,24 @@ void clearReadOnly(const std::string& path)
         SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// Empties the unpacking folder: its files, and the sub-folders a large cabinet
+// was spread over with theirs. A linked folder is left alone: emptying it
+// would delete what lies elsewhere.
+void clearUnpacked(const std::string& folder)
+{
+    std::vector<WIN32_FIND_DATAA> entries;
+    if (!win::listFolder(folder, entries)) return;
+    for (const WIN32_FIND_DATAA& entry : entries) {
+        const std::string path = folder + "\\" + entry.cFileName;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            win::deleteFile(path);
+        } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            win::emptyFolder(path);
+            RemoveDirectoryA(path.c_str());
+        }
+    }
+}
+
 } // namespace
 
 MergeModuleJob::MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir,
@@ -61,10 +79,10 @@ int MergeModuleJob::unpackCabinet()
     unpacked_ = false;
     rebuilt_ = false;
     // Leftovers of an interrupted run must not stand in for missing entries.
-    win::emptyFolder(extractDir_);
+    clearUnpacked(extractDir_);
     if (!cabinetApi().complete) return 0;
     std::vector<std::string> extracted;
-    int whole = extractWholeCabinet(moduleDir_ + "\\", cabinetName, extractDir_, extracted);
+    int whole = extractWholeCabinet(moduleDir_ + "\\", cabinetName, extractDir_, extracted, spread_);
     // A cabinet that was not extracted whole is never repacked.
     unpacked_ = streamCopied_ && whole;
     return 1;
@@ -93,7 +111,7 @@ int MergeModuleJob::replaceModuleFile(const std::string& newFilesDir, const std:
     std::string key;
     if (!findFileKey(longFileName, key) || !win::isPlainFileName(key)) return 0;
     if (!unpacked_) return 0;
-    std::string target = extractDir_ + "\\" + key;
+    std::string target = unpackedPath(extractDir_, key, spread_);
     std::string source = newFilesDir + "\\" + longFileName;
     clearReadOnly(target);
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return 0;
@@ -119,7 +137,7 @@ int MergeModuleJob::addFilesInSequence(CabinetBuilder& builder, std::vector<std:
     if (keys.empty()) return 0;
     for (const std::string& key : keys) {
         if (!win::isPlainFileName(key)) return 0;
-        if (!builder.addFile(extractDir_ + "\\" + key, key)) return 0;
+        if (!builder.addFile(unpackedPath(extractDir_, key, spread_), key)) return 0;
     }
     return 1;
 }
@@ -130,7 +148,7 @@ int MergeModuleJob::rebuildCabinet()
     // Nothing in extractDir is of use once this ends: without a new cabinet the
     // module keeps its old one, so the folder is emptied on every path.
     if (!unpacked_ || (!DeleteFileA(cabinetPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)) {
-        win::emptyFolder(extractDir_);
+        clearUnpacked(extractDir_);
         return 0;
     }
     std::vector<std::string> keys;
@@ -144,7 +162,7 @@ int MergeModuleJob::rebuildCabinet()
     std::vector<std::string> names;
     rebuilt_ = flushed && listCabinet(cabinetPath_, names) && names == keys;
     if (!rebuilt_) DeleteFileA(cabinetPath_.c_str());
-    win::emptyFolder(extractDir_);
+    clearUnpacked(extractDir_);
     return rebuilt_ ? 1 : 0;
 }
 

@@ -60,6 +60,7 @@ private:
 
     bool streamCopied_ = false;
     bool unpacked_ = false;
+    unsigned spread_ = 0;
     bool rebuilt_ = false;
     bool fileRowsRead_ = false;
     std::vector<FileRow> fileRows_;

@@ -83,7 +83,14 @@ int storeCabinet(const std::string& modulePath, const std::string& streamName,
     const bool holdsCabinet = (readModuleStream(work, streamName, stored) && stored == expected) ||
                               (writeStreamThroughStorage(work, streamName, cabinetPath) &&
                                readModuleStream(work, streamName, stored) && stored == expected);
-    return holdsCabinet && win::moveOver(work, modulePath) ? 1 : 0;
+    if (!holdsCabinet) return 0;
+    // The copy's data reaches the disk before its name replaces the module's:
+    // after a power loss the module must not be a file that was never written.
+    win::File written(CreateFileA(work.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!written || !FlushFileBuffers(written.get())) return 0;
+    written.reset();
+    return win::moveOver(work, modulePath) ? 1 : 0;
 }
 
 std::string workingCopyOf(const std::string& modulePath)

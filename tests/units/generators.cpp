@@ -222,7 +222,8 @@ std::string unpack(const std::string& cab)
     CreateDirectoryA((folder + "\\out").c_str(), nullptr);
     kit::writeFile(folder + "\\x.cab", cab);
     std::vector<std::string> names;
-    const int whole = mergemod::extractWholeCabinet(folder + "\\", "x.cab", folder + "\\out", names);
+    unsigned spread = 0;
+    const int whole = mergemod::extractWholeCabinet(folder + "\\", "x.cab", folder + "\\out", names, spread);
     const std::string left = listing(folder), out = listing(folder + "\\out");
     kit::removeTree(folder);
     if (left != "|out|x.cab|") return "written beside the extraction folder: " + left;

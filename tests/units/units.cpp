@@ -1,7 +1,8 @@
 // Known answers and tables for details a whole run does not show: the
 // settings file's bytes, the rename-list text, the delayed-move list, the
-// date rule, cabinet times and attributes, the Sequence walk, the macros and
-// the name rules, the self-removal batch. One table per rule.
+// date rule, cabinet times and attributes, what a cabinet build writes, the
+// Sequence walk, the macros and the name rules, the self-removal batch. One
+// table per rule.
 #include <gtest/gtest.h>
 
 #include "install/directory_macros.h"
@@ -166,12 +167,33 @@ TEST_F(Units, CabinetKeepsFourAttributeBitsAndTheTimeThroughLocalTime)
     const size_t entry = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
     EXPECT_EQ(static_cast<unsigned char>(cab.at(entry + 14)) | static_cast<unsigned char>(cab.at(entry + 15)) << 8, 0x27);
     std::vector<std::string> names;
+    unsigned spread = 0;
     CreateDirectoryA(out.c_str(), nullptr);
-    ASSERT_EQ(mergemod::extractWholeCabinet(scratch + "\\", "x.cab", out, names), 1);
+    ASSERT_EQ(mergemod::extractWholeCabinet(scratch + "\\", "x.cab", out, names, spread), 1);
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExA((out + "\\a.txt").c_str(), GetFileExInfoStandard, &data));
     EXPECT_EQ(data.dwFileAttributes, kept);
     EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &written) | CompareFileTime(&data.ftCreationTime, &written), 0);
+}
+
+TEST_F(Units, CabinetBuildWritesNothingButTheCabinet)
+{
+    // The cleanup run has administrator rights: FCI's temporary files go beside
+    // the cabinet, never to TMP, which another user may have prepared, and none
+    // stays. Here TMP names no folder at all.
+    const std::string file = scratch + "\\a.txt";
+    kit::writeFile(file, std::string(100000, 'x'));
+    const char* const tmp = getenv("TMP");
+    const std::string restore = "TMP="s + (tmp ? tmp : "");
+    _putenv(("TMP=" + scratch + "\\absent").c_str());
+    bool built;
+    {
+        mergemod::CabinetBuilder builder;
+        built = builder.create(scratch + "\\", "x.cab") && builder.addFile(file, "a.txt") && builder.flush();
+    }
+    _putenv(restore.c_str());
+    EXPECT_TRUE(built);
+    EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"a.txt", "x.cab"}));
 }
 
 TEST_F(Units, MacrosAndTheirStagingFolders)
