@@ -43,6 +43,8 @@ std::string noise(size_t most)
 const std::vector<std::string> awkward = {"", ".", "..", "...", "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll", "\\\\srv\\x",
                                           "a/b", "CON", "nul.txt", "COM1", "LPT9.dll", "x ", std::string(300, 'n')};
 const std::vector<std::string> installed = {"cvd.exe", "Long Name.dll", "cvdadmn.dll"};
+// A temporary folder whose path leaves no room for the run folder's.
+const std::string longTemp = root + "\\" + std::string(243, 'm');
 
 std::string listing(const std::string& folder)
 {
@@ -237,7 +239,7 @@ std::string folders()
     std::string text;
     for (int i = 0; i < 7; ++i)
         text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x",
-                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l')})
+                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l'), longTemp})
                            : noise(30)) + "\n";
     return text;
 }
@@ -268,12 +270,20 @@ std::string resolve(const std::string& text)
     }
     std::string entry;
     const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-    if (kit::readValue(runOnce, "Corvindale Update", entry)) {
-        // The copy is in TMP as given (TEMP when that is empty): a relative one is no place at all.
+    const bool scheduled = kit::readValue(runOnce, "Corvindale Update", entry);
+    // A TMP that is a folder, however long, gets its cleanup run.
+    if (!scheduled && isProductInstalled() && !run.productDir.empty() && absolute(tmp) && kit::exists(tmp + "\\*"))
+        why += "no cleanup run with TMP " + tmp;
+    if (scheduled) {
+        // The copy is in TMP as given (TEMP when that is empty), or its short
+        // form: a relative one is no place at all.
         const std::string copy = entry.substr(1, entry.find('"', 1) - 1);
         if (tmp.empty()) tmp = getenv("TEMP");
+        char shortTmp[MAX_PATH] = {};
+        GetShortPathNameA(tmp.c_str(), shortTmp, MAX_PATH);
+        auto in = [&](const std::string& folder) { return !folder.empty() && !lstrcmpiA(copy.substr(0, folder.size()).c_str(), folder.c_str()); };
         if (!kit::exists(copy)) why += "the cleanup entry names no copy: " + entry;
-        if (!absolute(tmp) || lstrcmpiA(copy.substr(0, tmp.size()).c_str(), tmp.c_str())) why += "the copy is outside TMP: " + copy;
+        if (!absolute(tmp) || !(in(tmp) || in(shortTmp))) why += "the copy is outside TMP: " + copy;
         kit::removeTree(copy.substr(0, copy.rfind('\\')));
         kit::deleteKey(runOnce, "Corvindale Update");
     }
@@ -297,7 +307,7 @@ int main(int argc, char** argv)
     const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
     rng.seed(seed);
     const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated", fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
-    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", product, product + "\\Packager", modules, newFiles, out,
+    for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", longTemp, product, product + "\\Packager", modules, newFiles, out,
                                       root + "\\here", root + "\\here\\deep"})
         CreateDirectoryA(folder.c_str(), nullptr);
     // Relative folders then lead into the watched ones, never into the build tree.
