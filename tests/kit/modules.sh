@@ -64,7 +64,9 @@ version() {
 # Every module under DIR must open, and each File row's FileSize and Version
 # must be those of its file in the cabinet, in Sequence order. NAME.expect
 # beside NAME.MSM lists what it must hold: KEY=CONTENT for a file of the
-# cabinet, Revision=VALUE for the first machine row of the revision.
+# cabinet, Revision=VALUE for the first machine row of the revision. A module
+# exported half-way (mid-NAME) that is byte for byte NAME of FIXTURES need
+# hold nothing more.
 check() {
   local module status=0 work; work=$(mktemp -d)
   while IFS= read -r -d '' module; do
@@ -81,8 +83,9 @@ check() {
       local got="$(stat -c %s "$work/cab/$file" 2>/dev/null)|$(version "$work/cab/$file" 2>/dev/null)"
       [ "$got" = "$size|$version" ] || { echo "$module: row $file says $size|$version, its file is $got"; status=1; }
     done < <(echo "$rows" | awk -F'\t' '{print $1 "\x1f" $4 "\x1f" $5}')
-    local expect=${module%.MSM}.expect line
+    local expect=${module%.MSM}.expect line base=$(basename "$module")
     [ -f "$expect" ] || continue
+    [[ $base == mid-* ]] && cmp -s "$module" "${2:-}/${base#mid-}" && continue
     while IFS= read -r line; do
       local name=${line%%=*} want=${line#*=} got
       if [ "$name" = Revision ]; then

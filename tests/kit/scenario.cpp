@@ -23,6 +23,8 @@
 //   package DIR                           an update folder with trevix.exe and trevixrun.exe; sets $PKG
 //   dir PATH / file PATH TEXT [COUNT]     a folder / a file (\n, \r in TEXT, repeated COUNT times)
 //   copy FROM TO... / readonly PATH       copies of a file / a read-only file
+//   link PATH FOLDER                      a link at PATH to FOLDER (a Linux symbolic link, which Wine
+//                                         shows as a link with the reparse attribute)
 //   fill PATH BYTES                       a file that leaves only BYTES free on its drive
 //   settings PATH MAJOR MINOR OPTIONS COMPONENTS   a genuine product settings file
 //   reg KEY NAME sz|dword|key VALUE / reg-delete KEY [NAME]   registry (NAME @ the default value)
@@ -32,15 +34,20 @@
 //   kill-each all|N COMMAND...            the rest of the scenario once per point at which COMMAND is
 //                                         killed: just before each of its changes of a file, the registry
 //                                         or a database (all), or N spread over them. For each point the
-//                                         lines before it set the machine up anew and the modules in
-//                                         $MODULES are exported as the kill left them.
+//                                         lines before it set the machine up anew (the update's copies,
+//                                         RunOnce entry, log and record gone too) and the modules in
+//                                         $MODULES are exported as the kill left them: each must be its
+//                                         fixture byte for byte or hold the new files that the scenario's
+//                                         own export of it expects.
 //   export PATH NAME [KEY=TEXT]...        a module for the check from the Linux side (every File row's
 //                                         size and version are its file's), with what it must hold
 //   expect-exit N / expect-dialogs N      the last run's exit status / number of dialogs
 //   expect-dialog I caption=.. text=.. buttons=Yes/No icon=.. owner=..|none bar=MIN..MAX@POS
 //   expect-reg KEY NAME sz|dword VALUE|absent / expect-key KEY present|absent
 //   expect-file PATH TEXT [COUNT]|present|absent (wildcards in PATH's last part) / expect-same PATH PATH
-//   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty
+//   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty / expect-tail PATH LINE...
+//                                         (the last line is one of these; the file ends with a line break)
+//   expect-names KEY NAME                 the value, where present, names in quotes a file that exists
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <algorithm>
 #include <cstdio>
@@ -197,16 +204,33 @@ private:
             for (const std::string& made : made_) kit::removeTree(made), kit::removeTree(made + ".tmp");
             for (const std::string& key : keys_) kit::deleteKey(key);
             kit::deleteKey("HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations");
-            DeleteFileA(kit::join(vars_["WINDIR"], "wininit.ini").c_str());
+            kit::deleteKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Corvindale Update");
+            for (const std::string& name : kit::listDir(vars_["TEMP"]))
+                if (matches(name, "trevix-*")) kit::removeTree(kit::join(vars_["TEMP"], name));
+            for (const char* name : {"wininit.ini", "trevix.log"}) DeleteFileA(kit::join(vars_["WINDIR"], name).c_str());
             for (size_t i = 0; i < at; ++i) execute(lines_[i]);
             if (runCommand(program, "", {}, killAt).exitCode != 99) fail(lines_[at].first, "not killed at change " + std::to_string(killAt));
             vars_["OUT"] = kit::join(out_, "kill-" + std::to_string(point_));
             if (vars_.count("MODULES"))
                 for (const std::string& name : kit::listDir(vars_["MODULES"]))
-                    if (matches(name, "*.MSM")) exportModule(kit::join(vars_["MODULES"], name), "mid-" + name.substr(0, name.size() - 4), "");
+                    if (matches(name, "*.MSM")) exportModule(kit::join(vars_["MODULES"], name), "mid-" + name.substr(0, name.size() - 4), newFiles(at, name));
             for (size_t i = at + 1; i < lines_.size(); ++i) execute(lines_[i]);
         }
         std::printf("%s %s: killed at %d of %d changes\n", path_.c_str(), family_.c_str(), points, total);
+    }
+
+    // The new files that the scenario's own export of module expects after
+    // line at: a module killed half-way must hold all of them or none.
+    std::string newFiles(size_t at, const std::string& module)
+    {
+        std::string expectations;
+        for (size_t i = at + 1; i < lines_.size(); ++i) {
+            Words w = lines_[i].second;
+            if (w[0] != "export" || !expand(lines_[i].first, w) || !matches(w[1], "*\\" + module)) continue;
+            for (size_t k = 3; !w[k].empty(); ++k)
+                if (w[k].compare(0, 9, "Revision=")) expectations += w[k] + "\n";
+        }
+        return expectations;
     }
 
     void release()
@@ -287,6 +311,17 @@ private:
                  if (!CopyFileA(w[1].c_str(), w[i].c_str(), FALSE)) fail(n, "cannot copy " + w[1] + " to " + w[i]);
          }},
         {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
+        {"link", [this](int n, const Words& w) {
+             // A Linux program started from here runs as itself.
+             std::string line = "Z:\\bin\\ln -s \"" + kit::unixPath(w[2]) + "\" \"" + kit::unixPath(w[1]) + "\"";
+             STARTUPINFOA startup = {};
+             startup.cb = sizeof startup;
+             PROCESS_INFORMATION process = {};
+             if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+                 CloseHandle(process.hThread), CloseHandle(process.hProcess);
+             for (const DWORD begin = GetTickCount(); !kit::exists(w[1]) && GetTickCount() - begin < 5000;) Sleep(50);
+             if (!(GetFileAttributesA(w[1].c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
+         }},
         {"fill", [](int, const Words& w) {
              ULARGE_INTEGER free = {};
              GetDiskFreeSpaceExA(w[1].substr(0, 3).c_str(), &free, nullptr, nullptr);
@@ -346,7 +381,7 @@ private:
              std::string data;
              const bool found = kit::exists(w[1]);
              if (w[2] == "absent" || w[2] == "present") expect(n, w[1], found ? "present" : "absent", w[2]);
-             else if (!kit::readFile(w[1], data) || data != text(w[2], w[3])) fail(n, w[1] + (found ? " holds other text" : " is missing"));
+             else if (!kit::readFile(w[1], data) || !matches(data, text(w[2], w[3]))) fail(n, w[1] + (found ? " holds other text" : " is missing"));
          }},
         {"expect-same", [this](int n, const Words& w) {
              std::string data, other;
@@ -356,6 +391,25 @@ private:
              unsigned major = 0, minor = 0;
              expect(n, w[1], kit::settingsVersion(w[1], major, minor) ? std::to_string(major) + "." + std::to_string(minor) : "none",
                     w[2] + "." + w[3]);
+         }},
+        {"expect-tail", [this](int n, const Words& w) {
+             std::string data;
+             kit::readFile(w[1], data);
+             // Only a whole line counts: the file ends with a line break.
+             const bool whole = data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0;
+             if (whole) data.resize(data.size() - 2);
+             const size_t start = data.rfind("\r\n");
+             const std::string last = whole ? data.substr(start == std::string::npos ? 0 : start + 2) : "(none whole)";
+             size_t i = 2;
+             while (!w[i].empty() && !matches(last, w[i])) ++i;
+             if (w[i].empty()) fail(n, w[1] + " ends with \"" + last + "\"");
+         }},
+        {"expect-names", [this](int n, const Words& w) {
+             std::string data;
+             if (!kit::readValue(w[1], w[2], data)) return;
+             const size_t open = data.find('"'), close = data.find('"', open + 1);
+             const std::string named = close == std::string::npos ? "" : data.substr(open + 1, close - open - 1);
+             if (named.empty() || !kit::exists(named)) fail(n, w[2] + " names no file that is there: " + data.c_str());
          }},
         {"expect-log", [this](int n, const Words& w) {
              std::string data, want;

@@ -11,5 +11,5 @@ winpath() { echo "Z:$1" | tr / '\\'; }
 TREVIX_PREFIX=$name TREVIX_OUT=$(winpath "$out") TREVIX_FIXTURES=$(winpath "$build/fixtures") \
   bash "$kit/wine-run.sh" "$build" "$build/bin/runner.exe" "$2" "$3"
 status=$?
-[ $status = 0 ] && [ -n "$(find "$out" -name '*.MSM')" ] && { bash "$kit/modules.sh" check "$out" || status=1; }
+[ $status = 0 ] && [ -n "$(find "$out" -name '*.MSM')" ] && { bash "$kit/modules.sh" check "$out" "$build/fixtures" || status=1; }
 exit $status
