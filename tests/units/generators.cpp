@@ -9,6 +9,7 @@
 #include <msiquery.h>
 
 #include <cstdio>
+#include <map>
 #include <functional>
 #include <memory>
 #include <random>
@@ -46,6 +47,14 @@ const std::vector<std::string> installed = {"cvd.exe", "Long Name.dll", "cvdadmn
 // A temporary folder whose path leaves no room for the run folder's.
 const std::string longTemp = root + "\\" + std::string(243, 'm');
 
+// A staging folder the update makes beside one of its folders: "X.tmp", or a
+// fresh one "X.tmp-XXXXXXXX".
+bool isStaging(std::string name)
+{
+    CharLowerA(&name[0]);
+    return name.find(".tmp-") != std::string::npos || (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0);
+}
+
 std::string listing(const std::string& folder)
 {
     std::string out = "|";
@@ -53,21 +62,51 @@ std::string listing(const std::string& folder)
     return out;
 }
 
-// What holds after every case: nothing new at the drive's root, in the current
-// folder or beside the product, and every installed file whole, old or new.
+// Every entry of the drive outside the update's folders (the generators'
+// tree but its current folder, and the staging folders the update makes
+// beside its folders), with its size and time; links are not entered.
+void walk(const std::string& folder, std::map<std::string, std::string>& entries, bool deep)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(kit::join(folder, "*").c_str(), &data);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) {
+        const std::string name = data.cFileName, path = kit::join(folder, name);
+        if (name == "." || name == ".." || (path == root && folder == "C:\\") || isStaging(name)) continue;
+        const bool directory = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        entries[path] = directory ? "" : std::to_string(data.nFileSizeLow) + "@" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        if (deep && directory && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) walk(path, entries, deep);
+    }
+    FindClose(search);
+}
+
+// What holds after every case: nothing written where a stray path could
+// lead (the drive's root, the Windows and system folders, the current
+// folder), and every installed file whole, old or new. After each generator:
+// nothing written anywhere on the drive outside the update's folders.
 struct Machine {
-    std::string places[3][2] = {{"C:\\", ""}, {".", ""}, {root, ""}};
-    void take()
+    std::map<std::string, std::string> drive, places;
+    void snapshot(std::map<std::string, std::string>& entries, bool deep) const
+    {
+        entries.clear();
+        if (deep) return walk("C:\\", entries, true);
+        for (const char* place : {"C:\\", "C:\\windows", "C:\\windows\\system32", "."}) walk(place, entries, false);
+    }
+    void take(bool deep)
     {
         for (const std::string& name : installed) kit::writeFile(kit::join(product, name), "old " + name);
-        for (auto& place : places) place[1] = listing(place[0]);
+        snapshot(places, false);
+        if (deep) snapshot(drive, true);
     }
-    std::string broken() const
+    std::string broken(bool deep) const
     {
+        std::map<std::string, std::string> now;
+        snapshot(now, deep);
+        const auto& before = deep ? drive : places;
+        for (const auto& entry : now)
+            if (!before.count(entry.first) || before.at(entry.first) != entry.second) return "written outside: " + entry.first;
+        for (const auto& entry : before)
+            if (!now.count(entry.first)) return "removed outside: " + entry.first;
         std::string content;
-        for (const auto& place : places)
-            for (const std::string& name : kit::listDir(place[0]))
-                if (place[1].find("|" + name + "|") == std::string::npos) return "written outside: " + kit::join(place[0], name);
         for (const std::string& name : installed)
             if (!kit::readFile(kit::join(product, name), content) || (content != "old " + name && content != "new " + name))
                 return name + " lost or cut";
@@ -125,13 +164,14 @@ std::string patch(const std::string& text)
     auto run = session();
     kit::writeFile(newFiles + "\\msm.ini", text);
     patchMergeModules(*run);
-    // Every module still opens, and nothing of the work is left beside them.
+    // Every module still opens, and nothing of the work is left beside them:
+    // only the new-files folder and an install run's staging folder.
     for (const std::string& name : kit::listDir(modules)) {
         MSIHANDLE database = 0;
         if (name.size() > 4 && name.substr(name.size() - 4) == ".MSM") {
             if (MsiOpenDatabaseA(kit::join(modules, name).c_str(), MSIDBOPEN_READONLY, &database)) return name + " does not open";
             MsiCloseHandle(database);
-        } else if (!kit::exists(kit::join(modules, name) + "\\*")) {
+        } else if (name != "NewFiles" && !isStaging(name)) {
             return name + " was left beside the modules";
         }
     }
@@ -322,7 +362,6 @@ int main(int argc, char** argv)
     kit::setValue("HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System", "Installed", REG_SZ, "1"s + '\0');
     // The staging folders exist from the first section on: part of the machine as found.
     prepareStagingDirs(*session(), stagingCreate);
-    machine.take();
     CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
     const std::pair<const char*, std::pair<std::function<std::string()>, std::function<std::string(const std::string&)>>> generators[] = {
         {"manifest", {manifest, install}}, {"module-list", {moduleList, patch}}, {"settings", {settings, stamp}},
@@ -333,18 +372,21 @@ int main(int argc, char** argv)
         const std::string current = kit::join(out, std::string(generator.first) + ".case");
         int failures = 0;
         const DWORD start = GetTickCount();
+        machine.take(true);
         for (int i = 0; i < cases; ++i) {
             const std::string input = generator.second.first();
             kit::writeFile(current, input);
             std::string why = generator.second.second(input);
             SetEvent(progress);
-            if (why.empty()) why = machine.broken();
+            if (why.empty()) why = machine.broken(false);
             if (why.empty()) continue;
             const std::string kept = kit::join(out, generator.first + ("-" + std::to_string(++failures)) + ".case");
             CopyFileA(current.c_str(), kept.c_str(), FALSE);
             std::printf("%s case %d: %s (input in %s)\n", generator.first, i, why.c_str(), kept.c_str());
-            machine.take();
+            machine.take(false);
         }
+        const std::string why = machine.broken(true);
+        if (!why.empty()) std::printf("%s, after all cases: %s\n", generator.first, why.c_str()), ++failures;
         DeleteFileA(current.c_str());
         std::printf("%-12s %6d cases, %d failed, %lu ms\n", generator.first, cases, failures, GetTickCount() - start);
         std::fflush(stdout);
