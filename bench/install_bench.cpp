@@ -95,8 +95,11 @@ int main()
             UpdateSession session;
             prepare(session, product, package, osWindowsXp);
             const double start = now();
+            // Logged as a real run logs: a line per entry.
+            session.outcome.begin(session);
             installUpdateFiles(session);
             win::removeWorkFolders();
+            session.outcome.finish(session, 0);
             installTimes.push_back(now() - start);
             prepareStagingDirs(session, stagingRemove);
         };

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "session/update_session.h"
 #include "win/files.h"
 #include "win/registry.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace {
@@ -225,10 +227,16 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
     const bool longNames = !schedulesByShortNames(session.osFamily);
 
     // Only what this run copied there: anything else in a staging folder is
-    // no file of this update, whoever put it there.
+    // no file of this update, whoever put it there. The folder is read once:
+    // a search for each name would read it once per name.
+    std::vector<WIN32_FIND_DATAA> entries;
+    win::listFolder(staging, entries);
+    std::map<std::string, const WIN32_FIND_DATAA*> byName;
+    for (const WIN32_FIND_DATAA& entry : entries) byName[win::upperCase(entry.cFileName)] = &entry;
     for (const std::string& staged : place->second.files) {
-        WIN32_FIND_DATAA entry;
-        const bool found = static_cast<bool>(win::Find(FindFirstFileA((staging + sep + staged).c_str(), &entry)));
+        const auto listed = byName.find(win::upperCase(staged));
+        const bool found = listed != byName.end();
+        const WIN32_FIND_DATAA entry = found ? *listed->second : WIN32_FIND_DATAA{};
         // Without the short folders there is no sound target: "\name" would
         // land at the root of the current drive.
         if (!found || shortStaging.empty() || shortFolder.empty()) {

@@ -12,16 +12,6 @@
 #include "win/text.h"
 #include "win/unique.h"
 
-namespace {
-
-std::string upperCase(std::string text)
-{
-    if (!text.empty()) CharUpperA(&text[0]);
-    return text;
-}
-
-} // namespace
-
 bool readRegString(HKEY root, const char* subkey, const char* name, std::string& out)
 {
     win::Key key;
@@ -81,7 +71,7 @@ int removeLogonComponent(UpdateSession& session)
     std::string current;
     readRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, current);
     // Only our own library is ours to take out; another vendor's stays in place.
-    if (upperCase(current).find(upperCase(facts::logonLibraryFile)) != std::string::npos) {
+    if (win::upperCase(current).find(win::upperCase(facts::logonLibraryFile)) != std::string::npos) {
         std::string recorded, candidate = sysDir;
         const bool known = readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded);
         appendPathPart(candidate, recorded);

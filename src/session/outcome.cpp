@@ -150,11 +150,12 @@ void RunOutcome::flush()
 unsigned long RunOutcome::finish(const UpdateSession& session, unsigned long exitCode)
 {
     if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
+    // The record first: a run killed meanwhile leaves a log without its end.
+    record(session, exitCode);
     char last[64];
     wsprintfA(last, "%d failed, exit code %lu", failures_, exitCode);
     line(last);
     flush();
-    record(session, exitCode);
     return exitCode;
 }
 

@@ -50,6 +50,12 @@ std::string boundedText(const char* data, size_t size)
     return std::string(data, end ? static_cast<const char*>(end) - data : size);
 }
 
+std::string upperCase(std::string text)
+{
+    if (!text.empty()) CharUpperA(&text[0]);
+    return text;
+}
+
 bool containsText(const std::string& haystack, const std::string& needle)
 {
     if (needle.empty()) return true;

@@ -16,6 +16,9 @@ std::string folderOf(const std::string& path);
 // The text up to its first NUL, but never past size bytes.
 std::string boundedText(const char* data, size_t size);
 
+// The text in upper case by the system's rules (as file names compare).
+std::string upperCase(std::string text);
+
 // Plain substring search that respects double-byte characters of the ANSI
 // code page, so a trail byte never starts a match.
 bool containsText(const std::string& haystack, const std::string& needle);
