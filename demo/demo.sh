@@ -85,6 +85,8 @@ state() {
   [ -f "$c/Program Files/Veltrane Wynfold/wynfold.log" ] && \
     echo "-- recorded with the registration component: $(tr -d '\r' < "$c/Program Files/Veltrane Wynfold/wynfold.log" | tr '\n' ' ')"
   [ -f "$product/register.log" ] && echo "-- registered: $(tr -d '\r' < "$product/register.log" | tr '\n' ' ')"
+  # What each run said it did (the run record is under the product's key above).
+  [ -f "$c/windows/trevix.log" ] && { echo "-- the log, C:\\windows\\trevix.log"; tr -d '\r' < "$c/windows/trevix.log" | sed 's/^/    /'; }
   return 0
 }
 
