@@ -14,6 +14,7 @@
 #include "install/installation_step.h"
 #include "kit/kit.h"
 #include "session/detection.h"
+#include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
 
@@ -71,8 +72,8 @@ int main()
     fill(package, fresh);
 
     // Five sections of 400 entries: the key list of one section holds 3072 bytes.
-    const std::string sections[] = {"COMMON", productSectionName(0, osWindowsXp), "HOSTADMIN", "REMOTEMANAGE",
-                                    "PACKAGER.RESOURCES"};
+    const std::string sections[] = {facts::commonSection, productSectionName(0, osWindowsXp), facts::hostAdminSection,
+                                    facts::remoteManageSection, facts::packagerResourcesSection};
     std::string manifest;
     for (int s = 0; s < 5; ++s) {
         manifest += "[" + sections[s] + "]\r\n";

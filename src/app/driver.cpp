@@ -101,9 +101,8 @@ void runInstallSequence(UpdateSession& session)
 
 void writeDelayMarker(UpdateSession& session)
 {
-    win::Key product, marker;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::releaseKey, 0, KEY_READ, product.put()) != ERROR_SUCCESS) return;
-    product.reset();
+    if (!win::keyExists(HKEY_LOCAL_MACHINE, facts::releaseKey)) return;
+    win::Key marker;
     const LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, KEY_WRITE, marker, true);
     const std::string key = std::string("HKLM\\") + facts::delayMarkerKey;
     if (result == ERROR_SUCCESS)

@@ -8,15 +8,11 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/security.h"
 #include "win/text.h"
 
 namespace {
-
-void stripTrailingBackslashes(std::string& text)
-{
-    while (!text.empty() && text.back() == '\\') text.pop_back();
-}
 
 // A bare drive ("C:") names the root: "C:.tmp" would be relative to the
 // drive's current folder.
@@ -43,7 +39,7 @@ int applyRule(UpdateSession& session, const std::string& name, std::string& fold
     } else if (name == session.macroDrvDir) {
         text = win::windowsFolder();
         if (text.empty()) return 0;
-        text += sep + "System32" + sep + "Drivers";
+        text += sep + facts::systemSubfolder + sep + facts::driversSubfolder;
     } else if (name == session.macroCmsDir) {
         if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), facts::cmsDirValue, text)) return 0;
     } else if (name == session.macroDataDir) {
@@ -51,20 +47,20 @@ int applyRule(UpdateSession& session, const std::string& name, std::string& fold
     } else if (name == session.macroVelShared) {
         if (!readMachineFolder(facts::windowsVersionKey, facts::commonFilesValue, text)) return 0;
         if (text.empty() || text.back() != '\\') text += "\\";
-        text += "Veltrane Shared";
+        text += facts::sharedSubfolder;
     } else if (name == session.macroMergeModulesDir) {
         if (session.productDir.empty()) return 0;
         text = packager + facts::mergeModulesFolder;
     } else if (name == session.macroMergeModulesEngDir) {
         if (session.productDir.empty()) return 0;
-        text = packager + facts::mergeModulesFolder + sep + "0000";
+        text = packager + facts::mergeModulesFolder + sep + facts::languageSubfolder;
     } else if (name == session.macroPackagerResDir) {
         if (session.productDir.empty()) return 0;
-        text = packager + "Resources" + sep + "0000";
+        text = packager + facts::resourcesSubfolder + sep + facts::languageSubfolder;
     } else {
         return 0;
     }
-    stripTrailingBackslashes(text);
+    win::stripTrailingBackslashes(text);
     // An empty folder would put files at the root of the current drive.
     if (text.empty()) return 0;
     folder = text;
@@ -86,7 +82,7 @@ int resolveMacro(UpdateSession& session, const std::string& name, std::string& f
 {
     // Unset macro fields must not turn an empty value into a folder.
     int result = name.empty() ? 0 : applyRule(session, name, folder);
-    stripTrailingBackslashes(folder);
+    win::stripTrailingBackslashes(folder);
     return result;
 }
 

@@ -13,6 +13,7 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/registry.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -208,7 +209,7 @@ int stageOneFile(UpdateSession& session, const std::string& macro, const std::st
     if (!copyOneFile(name, sourceDir, staging)) return 0;
     std::vector<std::string>& files = session.staging[macro].files;
     for (const std::string& file : files)
-        if (lstrcmpiA(file.c_str(), name.c_str()) == 0) return 1;
+        if (win::sameText(file, name)) return 1;
     files.push_back(name);
     return 1;
 }
@@ -246,7 +247,7 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
         const std::string name = entry.cFileName;
         const std::string alternate = entry.cAlternateFileName;
         std::string source, target, longTarget;
-        if (!longNames && !alternate.empty() && lstrcmpiA(alternate.c_str(), name.c_str()) != 0) {
+        if (!longNames && !alternate.empty() && !win::sameText(alternate, name)) {
             source = shortStaging + sep + alternate;
             longTarget = shortFolder + sep + name;
             target = win::shortPath(longTarget, MAX_PATH);

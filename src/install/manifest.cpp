@@ -11,7 +11,9 @@
 #include "session/progress.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/profile.h"
+#include "win/text.h"
 
 namespace {
 
@@ -25,20 +27,11 @@ std::string readValue(const std::string& manifestPath, const std::string& sectio
     return std::string(buffer, length);
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
 bool isAsciiText(const std::string& text)
 {
     for (char c : text)
         if (static_cast<unsigned char>(c) > 0x7F) return false;
     return true;
-}
-
-std::string lowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // The values of one section, read in one go. Reading each value on its own
@@ -66,21 +59,21 @@ public:
             const std::string key = line.substr(0, equals);
             // Blanks around a name: how the profile function matches it is its
             // own business.
-            if (!key.empty() && (isBlank(key.front()) || isBlank(key.back()))) return;
+            if (!key.empty() && (win::isBlank(key.front()) || win::isBlank(key.back()))) return;
             // Lookups ignore case and the first line of a name wins; a line
             // without a value is left to the value read.
             if (!isAsciiText(key)) continue;
             if (equals == std::string::npos)
-                values.emplace(lowerAscii(key), std::nullopt);
+                values.emplace(win::lowerAscii(key), std::nullopt);
             else
-                values.emplace(lowerAscii(key), line.substr(equals + 1));
+                values.emplace(win::lowerAscii(key), line.substr(equals + 1));
         }
         values_ = std::move(values);
     }
 
     std::string value(const std::string& key) const
     {
-        auto it = values_.find(lowerAscii(key));
+        auto it = values_.find(win::lowerAscii(key));
         if (isAsciiText(key) && it != values_.end() && it->second && isPlainValue(*it->second))
             return *it->second;
         return readValue(path_, section_, key);
@@ -94,7 +87,7 @@ private:
         if (value.size() >= manifestValueSize) return false;
         if (value.empty()) return true;
         const char first = value.front(), last = value.back();
-        return !isBlank(first) && !isBlank(last) && first != '"' && first != '\'' && last != '"' &&
+        return !win::isBlank(first) && !win::isBlank(last) && first != '"' && first != '\'' && last != '"' &&
                last != '\'';
     }
 

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 
+#include "session/product_facts.h"
 #include "win/files.h"
+#include "win/paths.h"
 
 namespace mergemod {
 
-const char* const cabinetName = "MergeModule.CABinet";
+const char* const cabinetName = facts::moduleCabinetStream;
 
 namespace {
 
@@ -235,10 +237,7 @@ FNFDINOTIFY(fdiNotify)
             int fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
             if (fd == -1) {
                 // A read-only leftover of an earlier run must not stop the extraction.
-                DWORD old = GetFileAttributesA(target.c_str());
-                if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
-                    SetFileAttributesA(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY))
-                    fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
+                if (win::clearReadOnly(target)) fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
             }
             if (fd == -1) context->extracted.pop_back();
             return fd;

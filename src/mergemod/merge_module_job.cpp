@@ -5,6 +5,8 @@
 #include "mergemod/module_database.h"
 #include "mergemod/names.h"
 #include "win/files.h"
+#include "win/paths.h"
+#include "win/text.h"
 
 namespace mergemod {
 
@@ -19,13 +21,6 @@ DWORD fileSizeOf(const std::string& path)
     if (!file) return 0;
     DWORD size = GetFileSize(file.get(), nullptr);
     return size == INVALID_FILE_SIZE ? 0 : size;
-}
-
-void clearReadOnly(const std::string& path)
-{
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 // Empties the unpacking folder: its files, and the sub-folders a large cabinet
@@ -97,7 +92,7 @@ int MergeModuleJob::findFileKey(const std::string& longFileName, std::string& ke
         fileRowsRead_ = true;
     }
     for (const FileRow& row : fileRows_) {
-        if (sameName(longNameOf(row.fileName), longFileName)) {
+        if (win::sameText(longNameOf(row.fileName), longFileName)) {
             key = row.key;
             return 1;
         }
@@ -113,13 +108,13 @@ int MergeModuleJob::replaceModuleFile(const std::string& newFilesDir, const std:
     if (!unpacked_) return 0;
     std::string target = unpackedPath(extractDir_, key, spread_);
     std::string source = newFilesDir + "\\" + longFileName;
-    clearReadOnly(target);
+    win::clearReadOnly(target);
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return 0;
 
     FileRowUpdate row{key, fileSizeOf(target), std::string()};
     readFileVersionText(target, row.version);
     for (FileRowUpdate& pending : newRows_) {
-        if (sameName(pending.key, key)) {
+        if (win::sameText(pending.key, key)) {
             pending = row;
             return 1;
         }
@@ -171,8 +166,7 @@ int MergeModuleJob::storeCabinetStream()
     const int result = rebuilt_ ? storeCabinet(modulePath_, cabinetName, cabinetPath_, newRows_) : 0;
     rebuilt_ = false;
     newRows_.clear();
-    if (!DeleteFileA(cabinetPath_.c_str())) return result;
-    DeleteFileA((moduleDir_ + "\\Test2.cab").c_str());
+    DeleteFileA(cabinetPath_.c_str());
     return result;
 }
 
@@ -193,8 +187,8 @@ int MergeModuleJob::setRegistryValue(HKEY root, const std::string& keyPath, cons
     UINT stored = ERROR_NOT_FOUND;
     forEachRow(modulePath_, MSIDBOPEN_TRANSACT, "SELECT `Root`,`Key`,`Name`,`Value` FROM Registry",
                [&](MSIHANDLE database, MSIHANDLE view, MSIHANDLE record) {
-                   if (!sameName(recordText(record, 3), valueName) || api.getInteger(record, 1) != tableRoot ||
-                       !sameName(recordText(record, 2), keyPath))
+                   if (!win::sameText(recordText(record, 3), valueName) || api.getInteger(record, 1) != tableRoot ||
+                       !win::sameText(recordText(record, 2), keyPath))
                        return true;
                    stored = api.setString(record, 4, value.c_str());
                    if (stored == ERROR_SUCCESS) stored = api.modify(view, MSIMODIFY_UPDATE, record);

@@ -10,6 +10,7 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/profile.h"
 #include "win/security.h"
 #include "win/text.h"
@@ -99,7 +100,7 @@ int stampModuleRevision(UpdateSession& session)
         }
         // The revision of a module that still holds the old files would be a lie.
         if (std::find_if(session.unpatchedModules.begin(), session.unpatchedModules.end(), [&](const std::string& name) {
-                return lstrcmpiA(name.c_str(), module) == 0;
+                return win::sameText(name, module);
             }) != session.unpatchedModules.end()) {
             session.outcome.skipped(Action::stamp, path, Reason::notPatched);
             continue;

@@ -4,11 +4,6 @@
 
 namespace mergemod {
 
-bool sameName(const std::string& a, const std::string& b)
-{
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
 std::string longNameOf(const std::string& fileName)
 {
     size_t bar = fileName.find('|');

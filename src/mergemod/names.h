@@ -7,10 +7,6 @@
 
 namespace mergemod {
 
-// Names of files, keys and rows compare without regard to case, as the
-// system's own comparison (lstrcmpiA) does.
-bool sameName(const std::string& a, const std::string& b);
-
 // The long name of a File row's FileName: the text after the first "|", or
 // the whole text when there is none.
 std::string longNameOf(const std::string& fileName);

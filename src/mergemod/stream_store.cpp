@@ -4,6 +4,7 @@
 #include "mergemod/names.h"
 #include "mergemod/system_api.h"
 #include "win/files.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace mergemod {
@@ -33,7 +34,7 @@ int updateFileRows(MSIHANDLE database, const std::vector<FileRowUpdate>& rows)
     while (done < rows.size() && api.fetch(view.get(), record.put()) == ERROR_SUCCESS) {
         std::string key = recordText(record.get(), 1);
         for (const FileRowUpdate& row : rows) {
-            if (!sameName(row.key, key)) continue;
+            if (!win::sameText(row.key, key)) continue;
             if (api.setInteger(record.get(), 2, static_cast<int>(row.size)) != ERROR_SUCCESS ||
                 api.setString(record.get(), 3, row.version.c_str()) != ERROR_SUCCESS ||
                 api.modify(view.get(), MSIMODIFY_UPDATE, record.get()) != ERROR_SUCCESS)
@@ -43,6 +44,45 @@ int updateFileRows(MSIHANDLE database, const std::vector<FileRowUpdate>& rows)
         }
     }
     return 1;
+}
+
+// Writes the file sourcePath as a module's stream through the module's
+// structured storage, in one transacted commit.
+int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,
+                              const std::string& sourcePath)
+{
+    const StorageApi& api = storageApi();
+    std::wstring name = encodeStreamName(streamName);
+    if (!api.complete || name.empty()) return 0;
+    int length = MultiByteToWideChar(CP_ACP, 0, modulePath.c_str(), -1, nullptr, 0);
+    if (length <= 0) return 0;
+    std::wstring path(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, modulePath.c_str(), -1, &path[0], length);
+
+    win::File source(CreateFileA(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) return 0;
+    win::ComPtr<IStorage> storage;
+    if (FAILED(api.openStorage(path.c_str(), nullptr,
+                               STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                               storage.put())))
+        return 0;
+    win::ComPtr<IStream> stream;
+    if (FAILED(storage.get()->CreateStream(name.c_str(),
+                                           STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                           stream.put())))
+        return 0;
+    char chunk[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source.get(), chunk, sizeof chunk, &read, nullptr)) return 0;
+        if (read == 0) break;
+        ULONG written = 0;
+        if (FAILED(stream.get()->Write(chunk, read, &written)) || written != read) return 0;
+    }
+    stream.reset();
+    // Nothing reaches the file before this commit: a failure leaves the old stream.
+    return SUCCEEDED(storage.get()->Commit(STGC_DEFAULT)) ? 1 : 0;
 }
 
 } // namespace
@@ -96,43 +136,6 @@ int storeCabinet(const std::string& modulePath, const std::string& streamName,
 std::string workingCopyOf(const std::string& modulePath)
 {
     return modulePath + ".new";
-}
-
-int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,
-                              const std::string& sourcePath)
-{
-    const StorageApi& api = storageApi();
-    std::wstring name = encodeStreamName(streamName);
-    if (!api.complete || name.empty()) return 0;
-    int length = MultiByteToWideChar(CP_ACP, 0, modulePath.c_str(), -1, nullptr, 0);
-    if (length <= 0) return 0;
-    std::wstring path(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, modulePath.c_str(), -1, &path[0], length);
-
-    win::File source(CreateFileA(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!source) return 0;
-    win::ComPtr<IStorage> storage;
-    if (FAILED(api.openStorage(path.c_str(), nullptr,
-                               STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                               storage.put())))
-        return 0;
-    win::ComPtr<IStream> stream;
-    if (FAILED(storage.get()->CreateStream(name.c_str(),
-                                           STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                           stream.put())))
-        return 0;
-    char chunk[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(source.get(), chunk, sizeof chunk, &read, nullptr)) return 0;
-        if (read == 0) break;
-        ULONG written = 0;
-        if (FAILED(stream.get()->Write(chunk, read, &written)) || written != read) return 0;
-    }
-    stream.reset();
-    // Nothing reaches the file before this commit: a failure leaves the old stream.
-    return SUCCEEDED(storage.get()->Commit(STGC_DEFAULT)) ? 1 : 0;
 }
 
 } // namespace mergemod

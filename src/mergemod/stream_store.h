@@ -26,9 +26,5 @@ int storeCabinet(const std::string& modulePath, const std::string& streamName,
 // run is of no use.
 std::string workingCopyOf(const std::string& modulePath);
 
-// Writes the file sourcePath as a module's stream through the module's
-// structured storage, in one transacted commit.
-int writeStreamThroughStorage(const std::string& modulePath, const std::string& streamName,
-                              const std::string& sourcePath);
 
 } // namespace mergemod

@@ -8,57 +8,40 @@
 #include "session/progress.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/registry.h"
 #include "win/text.h"
 #include "win/unique.h"
 
-bool readRegString(HKEY root, const char* subkey, const char* name, std::string& out)
+namespace {
+
+// Registry texts and paths of this step fit in 260 bytes with their terminator.
+constexpr DWORD logonTextSize = 260;
+
+// A non-empty REG_SZ/REG_EXPAND_SZ value of up to 259 characters into out;
+// false (out untouched) otherwise: a value that does not fit, or is no text,
+// is no name we could use.
+bool readName(const char* path, const char* name, std::string& out)
 {
-    win::Key key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-    char buffer[logonTextSize + 1] = {};
-    DWORD size = logonTextSize;
+    std::string data;
     DWORD type = 0;
-    // A value that does not fit, or is no text, counts as absent: its bytes are
-    // not a name we could use.
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-        ERROR_SUCCESS)
-        return false;
+    if (win::readValue(HKEY_LOCAL_MACHINE, path, name, logonTextSize, data, &type) != ERROR_SUCCESS) return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-    const std::string text = win::boundedText(buffer, size);
+    const std::string text = win::boundedText(data.data(), data.size());
     if (text.empty() || text.size() >= logonTextSize) return false;
     out = text;
     return true;
 }
 
-bool writeRegString(HKEY root, const char* subkey, const char* name, const std::string& text)
+// path with one "\\" and part appended; an empty path becomes part.
+std::string joined(const std::string& path, const std::string& part)
 {
-    win::Key key;
-    LONG result = win::openKey(root, subkey, KEY_SET_VALUE, key, true);
-    if (result == ERROR_SUCCESS) result = win::setText(key.get(), name, text);
-    SetLastError(static_cast<DWORD>(result));
-    return result == ERROR_SUCCESS;
+    if (path.empty()) return part;
+    if (part.empty()) return path;
+    return path.back() == '\\' ? path + part : path + "\\" + part;
 }
 
-bool deleteRegValue(HKEY root, const char* subkey, const char* name)
-{
-    win::Key key;
-    LONG result = win::openKey(root, subkey, KEY_SET_VALUE, key);
-    if (result == ERROR_SUCCESS) result = RegDeleteValueA(key.get(), name);
-    SetLastError(static_cast<DWORD>(result));
-    return result == ERROR_SUCCESS;
-}
-
-void appendPathPart(std::string& path, const std::string& part)
-{
-    if (path.empty()) {
-        path = part;
-        return;
-    }
-    if (part.empty()) return;
-    if (path.back() != '\\') path += '\\';
-    path += part;
-}
+} // namespace
 
 int removeLogonComponent(UpdateSession& session)
 {
@@ -69,26 +52,26 @@ int removeLogonComponent(UpdateSession& session)
     const std::string setting = std::string("HKLM\\") + facts::winLogonKey + "\\" + facts::logonLibraryValue;
 
     std::string current;
-    readRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, current);
+    readName(facts::winLogonKey, facts::logonLibraryValue, current);
     // Only our own library is ours to take out; another vendor's stays in place.
     if (win::upperCase(current).find(win::upperCase(facts::logonLibraryFile)) != std::string::npos) {
-        std::string recorded, candidate = sysDir;
-        const bool known = readRegString(HKEY_LOCAL_MACHINE, productSystemKey.c_str(), facts::logonLibraryValue, recorded);
-        appendPathPart(candidate, recorded);
-        const bool restore = known && (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(candidate)));
-        const bool changed = restore ? writeRegString(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded)
-                                     : deleteRegValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
+        std::string recorded;
+        const bool known = readName(productSystemKey.c_str(), facts::logonLibraryValue, recorded);
+        const bool restore =
+            known && (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(joined(sysDir, recorded))));
+        const LONG result =
+            restore ? win::writeText(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded)
+                    : win::deleteValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
         const Action action = restore ? Action::write : Action::remove;
-        if (changed)
+        if (result == ERROR_SUCCESS)
             session.outcome.done(action, setting);
         else
-            session.outcome.failed(action, setting, GetLastError());
+            session.outcome.failed(action, setting, static_cast<DWORD>(result));
     }
 
     // Without the system folder the bare name would be taken from the current folder.
     if (!sysDir.empty()) {
-        std::string library = sysDir;
-        appendPathPart(library, facts::logonLibraryFile);
+        const std::string library = joined(sysDir, facts::logonLibraryFile);
         if (!win::fileExists(library))
             session.outcome.skipped(Action::scheduleDelete, library, Reason::absent);
         else if (MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))

@@ -1,13 +1,6 @@
 #pragma once
 // The product's logon library on Windows XP, and the restart question.
-#include <windows.h>
-
-#include <string>
-
 struct UpdateSession;
-
-// Registry texts and paths of this step fit in 260 bytes with their terminator.
-constexpr DWORD logonTextSize = 260;
 
 // On Windows XP, unless only the product's remote part is installed: takes the
 // product's logon library out of the system's "GinaDLL" (putting back the one
@@ -25,12 +18,3 @@ int restartPlain();
 
 // Enables the shutdown privilege, then a forced reboot. 1 when requested.
 int restartWithPrivilege();
-
-// A non-empty REG_SZ/REG_EXPAND_SZ value of up to 259 characters into out;
-// false (out untouched) otherwise.
-bool readRegString(HKEY root, const char* subkey, const char* name, std::string& out);
-bool writeRegString(HKEY root, const char* subkey, const char* name, const std::string& text);
-bool deleteRegValue(HKEY root, const char* subkey, const char* name);
-
-// Appends part to path with one "\\" between; an empty path becomes part.
-void appendPathPart(std::string& path, const std::string& part);

@@ -9,6 +9,7 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/process.h"
 #include "win/registry.h"
 #include "win/security.h"
@@ -26,11 +27,11 @@ namespace {
 bool pairNeedsRename(const std::string& shortPath, const std::string& longPath)
 {
     if (!win::isAbsolutePath(shortPath) || !win::isAbsolutePath(longPath)) return false;
-    if (lstrcmpiA(win::folderOf(shortPath).c_str(), win::folderOf(longPath).c_str()) != 0) return false;
+    if (!win::sameText(win::folderOf(shortPath), win::folderOf(longPath))) return false;
     if (!win::fileExists(shortPath)) return false;
     if (!win::fileExists(longPath)) return true;
     const std::string a = win::shortPath(shortPath, MAX_PATH), b = win::shortPath(longPath, MAX_PATH);
-    return a.empty() || b.empty() || lstrcmpiA(a.c_str(), b.c_str()) != 0;
+    return a.empty() || b.empty() || !win::sameText(a, b);
 }
 
 } // namespace
@@ -85,7 +86,7 @@ int scheduleCleanupRun(UpdateSession& session)
     outcome.done(Action::copy, program, target);
     // Quoted: with a blank in the path, an unquoted entry would let Windows
     // start C:\Documents.exe or the like first, with administrator rights.
-    const std::string command = "\"" + target + "\" /cleanup";
+    const std::string command = "\"" + target + "\" " + facts::cleanupSwitch;
     const std::string entry = std::string("HKLM\\") + facts::runOnceKey + "\\" + facts::cleanupRunValue;
     win::Key key;
     // Created where missing: without it the system starts nothing.
@@ -102,26 +103,8 @@ int scheduleCleanupRun(UpdateSession& session)
 
 int applyLongNameRenames(UpdateSession& session)
 {
-    win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS)
-        return 0;
-    // Buffers as large as the longest name and data: every pair the install
-    // run could write is read, whatever its length.
-    DWORD count = 0, nameLength = 0, dataLength = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &nameLength,
-                         &dataLength, nullptr, nullptr) != ERROR_SUCCESS)
-        count = 0;
     std::vector<std::pair<std::string, std::string>> pairs;
-    for (DWORD index = 0; index < count; ++index) {
-        std::string name(nameLength + 1, '\0');
-        std::string data(dataLength + 1, '\0');
-        DWORD nameSize = nameLength + 1, dataSize = dataLength;
-        if (RegEnumValueA(key.get(), index, &name[0], &nameSize, nullptr, nullptr,
-                          reinterpret_cast<BYTE*>(&data[0]), &dataSize) != ERROR_SUCCESS)
-            continue;
-        pairs.emplace_back(name.substr(0, nameSize), win::boundedText(data.data(), dataSize));
-    }
-    key.reset();
+    if (win::readTexts(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, pairs) != ERROR_SUCCESS) return 0;
     for (const auto& pair : pairs) {
         if (!pairNeedsRename(pair.first, pair.second)) continue;
         DeleteFileA(pair.second.c_str());
@@ -130,7 +113,7 @@ int applyLongNameRenames(UpdateSession& session)
         else
             session.outcome.failed(Action::rename, pair.first, GetLastError(), pair.second);
     }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
+    win::deleteKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
     return 1;
 }
 
@@ -142,9 +125,7 @@ int ensureDisplayActiveFlag(UpdateSession& session)
         session.outcome.skipped(Action::write, value, Reason::absent);
         return 1;
     }
-    DWORD size = 4;
-    if (RegQueryValueExA(key.get(), facts::displayActiveValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS)
-        return 1;
+    if (win::valueExists(key.get(), facts::displayActiveValue)) return 1;
     const LONG result = win::setNumber(key.get(), facts::displayActiveValue, 1);
     if (result == ERROR_SUCCESS)
         session.outcome.done(Action::write, value);

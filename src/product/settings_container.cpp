@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "win/files.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace {
@@ -59,11 +60,6 @@ int optionBit(long selector)
     }
 }
 
-bool sameText(const char* a, const std::string& b)
-{
-    return lstrcmpiA(a, b.c_str()) == 0;
-}
-
 } // namespace
 
 SettingsContainer::SettingsContainer()
@@ -100,7 +96,7 @@ int SettingsContainer::load(const char* path)
     std::string target;
     if (path) {
         target = path;
-        newPath = !hasPath_ || !sameText(path, path_);
+        newPath = !hasPath_ || !win::sameText(path, path_);
     } else {
         if (!hasPath_) return 0;
         target = path_;
@@ -126,7 +122,7 @@ int SettingsContainer::save(const char* path)
     std::string target;
     if (path) {
         target = path;
-        if (hasPath_ && sameText(path, path_) && !dirty_) return 1;
+        if (hasPath_ && win::sameText(path, path_) && !dirty_) return 1;
     } else {
         if (!hasPath_) return 0;
         if (!dirty_) return 1;

@@ -31,10 +31,6 @@ public:
     int hasRemotePart() const;
     int hasHostPart() const;
 
-    bool dirty() const { return dirty_; }
-    const unsigned char* image() const { return image_; }
-    const std::string* path() const { return hasPath_ ? &path_ : nullptr; }
-
     // XOR passes of the four keys; applying it twice restores the image.
     static void scramble(unsigned char* image);
     static void unscramble(unsigned char* image);

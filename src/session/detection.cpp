@@ -2,27 +2,22 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "res/resource.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
+#include "win/registry.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 int readMachineString(const std::string& key, const std::string& value, std::string& out)
 {
-    win::Key handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS)
+    // Any type; a value stored without its terminator ends at its size.
+    std::string data;
+    if (win::readValue(HKEY_LOCAL_MACHINE, key.c_str(), value.c_str(), win::machineTextSize, data) != ERROR_SUCCESS)
         return 0;
-    // One spare byte: a value stored without its terminator still ends here.
-    char buffer[win::machineTextSize + 1] = {};
-    DWORD size = win::machineTextSize;
-    if (RegQueryValueExA(handle.get(), value.c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
-        return 0;
-    std::string text = win::boundedText(buffer, size);
+    std::string text = win::boundedText(data.data(), data.size());
     if (!text.empty() && text.back() == '\\') text.pop_back();
     out = std::move(text);
     return 1;
@@ -80,17 +75,12 @@ int readMachineFolder(const std::string& key, const std::string& value, std::str
 
 int isProductInstalled()
 {
-    char buffer[4] = {};
-    win::Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, win::loadText(IDS_KEY_SYSTEM).c_str(), 0, KEY_READ,
-                      key.put()) == ERROR_SUCCESS) {
-        DWORD size = sizeof buffer;
-        // After a failed read the buffer's contents are undefined; treat them as nothing read.
-        if (RegQueryValueExA(key.get(), win::loadText(IDS_VALUE_INSTALLED).c_str(), nullptr,
-                             nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
-            std::memset(buffer, 0, sizeof buffer);
-    }
-    return buffer[0] == '1' && buffer[1] == '\0';
+    // Four bytes, zero where nothing was read: only the one-character text "1".
+    std::string value;
+    win::readValue(HKEY_LOCAL_MACHINE, win::loadText(IDS_KEY_SYSTEM).c_str(), win::loadText(IDS_VALUE_INSTALLED).c_str(),
+                   4, value);
+    value.resize(4, '\0');
+    return value[0] == '1' && value[1] == '\0';
 }
 
 unsigned long detectOsFamily()
@@ -163,10 +153,8 @@ int initialiseEnvironment(UpdateSession& session)
     if (!findProgramDir(session.programDir)) result = 0;
 
     session.tempDir = temporaryFolder();
-    if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0]) {
-        while (!session.tempDir.empty() && session.tempDir.back() == '\\')
-            session.tempDir.pop_back();
-    }
+    if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0])
+        win::stripTrailingBackslashes(session.tempDir);
 
     session.manifestPath = session.programDir + session.pathSeparator + manifestName;
     session.osFamily = detectOsFamily();

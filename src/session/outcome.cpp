@@ -5,6 +5,7 @@
 #include "session/update_session.h"
 #include "version.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/registry.h"
 #include "win/system.h"
 

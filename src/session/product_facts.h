@@ -82,6 +82,20 @@ inline constexpr const char* componentLibraries[] = {
     "finchgate.dll",  "RavenGate.dll",
 };
 
+// The command line's words: the cleanup run, and the progress display.
+inline constexpr char cleanupSwitch[] = "/cleanup";
+inline constexpr char statusSwitch[] = "/status";
+
+// A merge module's cabinet stream, and the working file of that name.
+inline constexpr char moduleCabinetStream[] = "MergeModule.CABinet";
+
+// Folders the directory macros name below the system's and the product's.
+inline constexpr char systemSubfolder[] = "System32";
+inline constexpr char driversSubfolder[] = "Drivers";
+inline constexpr char sharedSubfolder[] = "Veltrane Shared";
+inline constexpr char resourcesSubfolder[] = "Resources";
+inline constexpr char languageSubfolder[] = "0000";
+
 // Folders below the product folder.
 inline constexpr char packagerFolder[] = "Packager";
 inline constexpr char mergeModulesFolder[] = "Merge Modules";

@@ -4,6 +4,7 @@
 
 #include "session/product_facts.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -45,6 +46,19 @@ bool writeBatch(const std::string& path, const std::string& text)
     return false;
 }
 
+// For COMMAND.COM (Windows 9x, which has no access control and joins no
+// commands on a line), the batch file's text: 300 tries, then folder, then
+// the batch itself as its last line.
+std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
+                                const std::string& batchPath)
+{
+    const std::string program = quoted(programPath);
+    std::string text = "@echo off\r\n";
+    for (int line = 0; line < 30; ++line) text += tenTries("%%t") + "if exist " + program + " del " + program + "\r\n";
+    if (!folder.empty()) text += "rmdir " + quoted(folder) + "\r\n";
+    return text + "del " + quoted(batchPath) + "\r\n";
+}
+
 } // namespace
 
 std::string selfDeleteCommand(const std::string& programPath, const std::string& folder)
@@ -58,16 +72,6 @@ std::string selfDeleteCommand(const std::string& programPath, const std::string&
     command += "if exist " + program + " (del " + program + ") else (";
     if (!folder.empty()) command += "rmdir " + quoted(folder) + " & ";
     return command + "exit)" + close;
-}
-
-std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
-                                const std::string& batchPath)
-{
-    const std::string program = quoted(programPath);
-    std::string text = "@echo off\r\n";
-    for (int line = 0; line < 30; ++line) text += tenTries("%%t") + "if exist " + program + " del " + program + "\r\n";
-    if (!folder.empty()) text += "rmdir " + quoted(folder) + "\r\n";
-    return text + "del " + quoted(batchPath) + "\r\n";
 }
 
 int scheduleSelfDelete()

@@ -10,12 +10,6 @@
 // removes folder (none when empty) and ends.
 std::string selfDeleteCommand(const std::string& programPath, const std::string& folder);
 
-// For COMMAND.COM (Windows 9x, which has no access control and joins no
-// commands on a line), the batch file's text: 300 tries, then folder, then
-// the batch itself as its last line.
-std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
-                                const std::string& batchPath);
-
 // Deletes the running program's file (and its run folder) after it has
 // ended. 1 when the command processor was started.
 int scheduleSelfDelete();

@@ -1,5 +1,6 @@
 #include "session/update_session.h"
 
+#include "session/product_facts.h"
 #include "session/progress.h"
 #include "win/text.h"
 
@@ -13,10 +14,10 @@ UpdateSession::~UpdateSession()
 
 bool isCleanupRun(const std::string& commandLine)
 {
-    return win::containsText(commandLine, "/cleanup");
+    return win::containsText(commandLine, facts::cleanupSwitch);
 }
 
 bool wantsStatus(const std::string& commandLine)
 {
-    return win::containsText(commandLine, "/status");
+    return win::containsText(commandLine, facts::statusSwitch);
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "win/paths.h"
 #include "win/security.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -10,96 +11,17 @@ namespace win {
 
 namespace {
 
-std::string folderText(UINT (WINAPI* query)(LPSTR, UINT))
-{
-    char buffer[machineTextSize] = {};
-    const UINT length = query(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return std::string();
-    std::string text(buffer, length);
-    while (!text.empty() && text.back() == '\\') text.pop_back();
-    return text;
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
 // Where moveOver sets the old target aside.
 std::string asideName(const std::string& source)
 {
     return source + ".old";
 }
 
-std::string lowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// "CON", "aux.txt", "LPT1 " and the like name devices in every folder:
-// reading from one could wait for input that never comes.
-bool isDeviceName(const std::string& name)
-{
-    std::string base = lowerAscii(name.substr(0, name.find('.')));
-    while (!base.empty() && isBlank(base.back())) base.pop_back();
-    static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
-    for (const char* device : devices)
-        if (base == device) return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
 } // namespace
-
-std::string windowsFolder()
-{
-    return folderText(GetWindowsDirectoryA);
-}
-
-std::string systemFolder()
-{
-    return folderText(GetSystemDirectoryA);
-}
-
-std::string shortPath(const std::string& path, DWORD bufferSize)
-{
-    std::string buffer(bufferSize, '\0');
-    const DWORD length = GetShortPathNameA(path.c_str(), &buffer[0], bufferSize);
-    if (length == 0 || length >= bufferSize) return std::string();
-    buffer.resize(length);
-    return buffer;
-}
 
 int fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
-}
-
-bool isAbsolutePath(const std::string& path)
-{
-    if (path.size() < 3) return false;
-    const char first = path[0];
-    const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
-    if (letter) return path[1] == ':' && path[2] == '\\';
-    // "\\.\" and "\\?\" name devices and raw paths, not a share.
-    return first == '\\' && path[1] == '\\' && path[2] != '\\' && path[2] != '.' && path[2] != '?';
-}
-
-bool isPlainFileName(const std::string& name)
-{
-    if (name.empty() || isDeviceName(name)) return false;
-    bool onlyDotsAndBlanks = true;
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        // A trail byte of a double-byte character may look like a backslash.
-        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
-            ++i;
-            onlyDotsAndBlanks = false;
-            continue;
-        }
-        if (c == '\\' || c == '/' || c == ':') return false;
-        if (c != '.' && !isBlank(c)) onlyDotsAndBlanks = false;
-    }
-    return !onlyDotsAndBlanks;
 }
 
 bool isLink(DWORD attributes)
@@ -122,14 +44,17 @@ bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entrie
     return true;
 }
 
+bool clearReadOnly(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+           SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
 bool deleteFile(const std::string& path)
 {
     if (DeleteFileA(path.c_str())) return true;
-    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileA(path.c_str()) != 0;
+    return GetLastError() == ERROR_ACCESS_DENIED && clearReadOnly(path) && DeleteFileA(path.c_str());
 }
 
 bool emptyFolder(const std::string& folder)

@@ -1,5 +1,6 @@
 #pragma once
-// Files and folders: the queries and chores that every subsystem needs.
+// Files and folders: their queries, and the actions on them that every
+// subsystem needs (whole copies, moves, listings that never enter a link).
 #include <windows.h>
 
 #include <string>
@@ -7,32 +8,10 @@
 
 namespace win {
 
-// System-folder and registry texts are read into buffers of this many bytes.
-constexpr DWORD machineTextSize = 261;
-
-// The Windows and the system folder without trailing backslashes (a root
-// gives "C:"); empty when it cannot be obtained or does not fit machineTextSize.
-std::string windowsFolder();
-std::string systemFolder();
-
-// The short (8.3) form of an existing path; empty when there is none or it
-// does not fit bufferSize bytes.
-std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSize);
-
 // 1 when path names an existing file or folder. An attribute query, not a
 // search: a name holding wildcards matches nothing, and a folder of thousands
 // of files is not scanned for each test.
 int fileExists(const std::string& path);
-
-// A path that names the same place from every current folder and drive: a
-// drive letter, a colon and a backslash ("C:\\"), or a UNC path ("\\\\server\\share").
-bool isAbsolutePath(const std::string& path);
-
-// A name that stays inside the folder it is joined to: not empty, no folder
-// part or drive (backslash, slash, colon; double-byte aware), not made only of
-// dots and blanks (Windows drops those, "..." names the folder itself), and no
-// device name ("CON", "lpt1.txt"), which exists in every folder.
-bool isPlainFileName(const std::string& name);
 
 // Whether attributes (of GetFileAttributesA or a folder listing) are those of
 // a link: a junction or symbolic link can point anywhere, the system folder
@@ -43,6 +22,10 @@ bool isLink(DWORD attributes);
 // The entries of folder but ".", ".." and links, read whole before the caller
 // acts on them. false when the folder cannot be listed or is itself a link.
 bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entries);
+
+// Clears a file's read-only attribute, its others kept. true when it had one
+// and it went.
+bool clearReadOnly(const std::string& path);
 
 // Deletes a file, clearing its read-only attribute when that is what stops
 // it. true when it was deleted.

@@ -1,3 +1,4 @@
+#include "win/paths.h"
 #include "win/process.h"
 
 #include <windows.h>

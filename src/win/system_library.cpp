@@ -1,3 +1,4 @@
+#include "win/paths.h"
 #include "win/system_library.h"
 
 #include <map>

@@ -56,6 +56,28 @@ std::string upperCase(std::string text)
     return text;
 }
 
+bool sameText(const std::string& a, const std::string& b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+void stripTrailingBackslashes(std::string& path)
+{
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+}
+
 bool containsText(const std::string& haystack, const std::string& needle)
 {
     if (needle.empty()) return true;

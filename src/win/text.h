@@ -19,6 +19,20 @@ std::string boundedText(const char* data, size_t size);
 // The text in upper case by the system's rules (as file names compare).
 std::string upperCase(std::string text);
 
+// Whether two names are the same but for case, by the system's own rule
+// (lstrcmpiA): file names, keys, rows, sections.
+bool sameText(const std::string& a, const std::string& b);
+
+// ASCII letters in lower case; other bytes stay (a key for lookups that
+// must not depend on the code page).
+std::string lowerAscii(std::string text);
+
+// A blank or a tab.
+bool isBlank(char c);
+
+// Drops every trailing backslash ("C:\TEMP\\" becomes "C:\TEMP").
+void stripTrailingBackslashes(std::string& path);
+
 // Plain substring search that respects double-byte characters of the ANSI
 // code page, so a trail byte never starts a match.
 bool containsText(const std::string& haystack, const std::string& needle);

@@ -17,6 +17,7 @@
 #include "session/self_removal.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 
 namespace {
 

@@ -1,0 +1,81 @@
+#include "win/paths.h"
+
+#include "win/text.h"
+
+namespace win {
+
+namespace {
+
+std::string folderText(UINT (WINAPI* query)(LPSTR, UINT))
+{
+    char buffer[machineTextSize] = {};
+    const UINT length = query(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    std::string text(buffer, length);
+    stripTrailingBackslashes(text);
+    return text;
+}
+
+// "CON", "aux.txt", "LPT1 " and the like name devices in every folder:
+// reading from one could wait for input that never comes.
+bool isDeviceName(const std::string& name)
+{
+    std::string base = lowerAscii(name.substr(0, name.find('.')));
+    while (!base.empty() && isBlank(base.back())) base.pop_back();
+    static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
+    for (const char* device : devices)
+        if (base == device) return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+} // namespace
+
+std::string windowsFolder()
+{
+    return folderText(GetWindowsDirectoryA);
+}
+
+std::string systemFolder()
+{
+    return folderText(GetSystemDirectoryA);
+}
+
+std::string shortPath(const std::string& path, DWORD bufferSize)
+{
+    std::string buffer(bufferSize, '\0');
+    const DWORD length = GetShortPathNameA(path.c_str(), &buffer[0], bufferSize);
+    if (length == 0 || length >= bufferSize) return std::string();
+    buffer.resize(length);
+    return buffer;
+}
+
+bool isAbsolutePath(const std::string& path)
+{
+    if (path.size() < 3) return false;
+    const char first = path[0];
+    const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    if (letter) return path[1] == ':' && path[2] == '\\';
+    // "\\.\" and "\\?\" name devices and raw paths, not a share.
+    return first == '\\' && path[1] == '\\' && path[2] != '\\' && path[2] != '.' && path[2] != '?';
+}
+
+bool isPlainFileName(const std::string& name)
+{
+    if (name.empty() || isDeviceName(name)) return false;
+    bool onlyDotsAndBlanks = true;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        // A trail byte of a double-byte character may look like a backslash.
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < name.size()) {
+            ++i;
+            onlyDotsAndBlanks = false;
+            continue;
+        }
+        if (c == '\\' || c == '/' || c == ':') return false;
+        if (c != '.' && !isBlank(c)) onlyDotsAndBlanks = false;
+    }
+    return !onlyDotsAndBlanks;
+}
+
+} // namespace win
