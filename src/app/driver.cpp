@@ -27,8 +27,7 @@ namespace {
 
 void showDriverMessage(UINT textId)
 {
-    MessageBoxA(nullptr, win::loadText(textId).c_str(), win::loadText(IDS_UPDATE_CAPTION).c_str(),
-                MB_OK);
+    MessageBoxA(nullptr, win::loadText(textId).c_str(), win::loadText(IDS_UPDATE_CAPTION).c_str(), MB_OK);
 }
 
 void runCleanupSequence(UpdateSession& session)
@@ -71,7 +70,8 @@ void runInstallSequence(UpdateSession& session)
         char probe[2] = {};
         if (!GetPrivateProfileStringA(facts::numbersSection, facts::fileCountKey, "", probe, sizeof probe,
                                       session.manifestPath.c_str()))
-            session.outcome.skipped(Action::read, std::string("\"") + facts::fileCountKey + "\" of " + session.manifestPath,
+            session.outcome.skipped(Action::read,
+                                    std::string("\"") + facts::fileCountKey + "\" of " + session.manifestPath,
                                     Reason::absent);
         session.progress.reset(new ProgressWindow());
         session.progress->start(fileCount);

@@ -16,10 +16,7 @@ namespace {
 
 // A bare drive ("C:") names the root: "C:.tmp" would be relative to the
 // drive's current folder.
-bool isBareDrive(const std::string& folder)
-{
-    return folder.size() == 2 && folder[1] == ':';
-}
+bool isBareDrive(const std::string& folder) { return folder.size() == 2 && folder[1] == ':'; }
 
 int applyRule(UpdateSession& session, const std::string& name, std::string& folder)
 {
@@ -71,10 +68,17 @@ int applyRule(UpdateSession& session, const std::string& name, std::string& fold
 
 std::vector<std::string> macroNames(const UpdateSession& session)
 {
-    return {session.macroProgDir,         session.macroWinDir,         session.macroSysDir,
-            session.macroVelDir,          session.macroTwDir,          session.macroDrvDir,
-            session.macroCmsDir,          session.macroDataDir,        session.macroVelShared,
-            session.macroMergeModulesDir, session.macroMergeModulesEngDir,
+    return {session.macroProgDir,
+            session.macroWinDir,
+            session.macroSysDir,
+            session.macroVelDir,
+            session.macroTwDir,
+            session.macroDrvDir,
+            session.macroCmsDir,
+            session.macroDataDir,
+            session.macroVelShared,
+            session.macroMergeModulesDir,
+            session.macroMergeModulesEngDir,
             session.macroPackagerResDir};
 }
 
@@ -109,7 +113,8 @@ int prepareStagingDirs(UpdateSession& session, int mode)
                 session.outcome.done(Action::removeFolder, staging);
             } else {
                 result = 0;
-                if (GetLastError() == ERROR_DIR_NOT_EMPTY) session.outcome.skipped(Action::removeFolder, staging, Reason::notEmpty);
+                if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+                    session.outcome.skipped(Action::removeFolder, staging, Reason::notEmpty);
             }
             continue;
         }

@@ -24,7 +24,6 @@ const char* const addedHeader = "[Rename]\r\n";
 // Headers the system accepts, looked for in this order.
 const char* const knownHeaders[] = {"[Rename]\r\n", "[rename]\r\n", "[RENAME]\r\n"};
 
-
 // A header counts only at the start of a line: elsewhere the system would
 // not see it as a section.
 bool findHeader(std::string_view text, unsigned long& position)
@@ -47,12 +46,11 @@ int mapRenameList(RenameListFile& list)
     if (windows.empty()) return 0;
     const std::string path = windows + "\\" + facts::renameListFile;
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
-    list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         OPEN_ALWAYS, flags, nullptr));
+    list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags, nullptr));
     for (int attempt = 0; !list.file && attempt < renameOpenRetries; ++attempt) {
         Sleep(1000);
-        list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                             OPEN_ALWAYS, flags | FILE_FLAG_WRITE_THROUGH, nullptr));
+        list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    flags | FILE_FLAG_WRITE_THROUGH, nullptr));
     }
     if (!list.file) {
         const DWORD error = GetLastError();
@@ -62,8 +60,7 @@ int mapRenameList(RenameListFile& list)
     }
     DWORD high = 0;
     const DWORD size = GetFileSize(list.file.get(), &high);
-    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 ||
-        size > 0xFFFFFFFFul - renameSpare) {
+    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || size > 0xFFFFFFFFul - renameSpare) {
         list.file.reset();
         return 0;
     }
@@ -71,10 +68,8 @@ int mapRenameList(RenameListFile& list)
     list.capacity = size + renameSpare;
     // CreateFileMappingA fails with null, not INVALID_HANDLE_VALUE. The
     // mapping grows the file to its size.
-    list.mapping.reset(
-        CreateFileMappingA(list.file.get(), nullptr, PAGE_READWRITE, 0, list.capacity, nullptr));
-    if (list.mapping)
-        list.view.reset(MapViewOfFile(list.mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+    list.mapping.reset(CreateFileMappingA(list.file.get(), nullptr, PAGE_READWRITE, 0, list.capacity, nullptr));
+    if (list.mapping) list.view.reset(MapViewOfFile(list.mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
     if (!list.view) {
         // Leave the file as it was, not grown by the spare space.
         const DWORD error = GetLastError();
@@ -177,9 +172,8 @@ int scheduleReplace(UpdateSession& session, const std::string& source, const std
     // goes straight to the rename list. Same result on Windows; under Wine,
     // whose MoveFileExA succeeds even when it emulates Windows 98, it keeps the
     // run on the path the real system takes.
-    if (session.osFamily != osWindows9x &&
-        MoveFileExA(source.c_str(), target ? target->c_str() : nullptr,
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (session.osFamily != osWindows9x && MoveFileExA(source.c_str(), target ? target->c_str() : nullptr,
+                                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return 1;
     return addRenameLine(session, source, target);
 }
@@ -241,7 +235,8 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
         // Without the short folders there is no sound target: "\name" would
         // land at the root of the current drive.
         if (!found || shortStaging.empty() || shortFolder.empty()) {
-            outcome.failed(Action::schedule, staging + sep + staged, found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+            outcome.failed(Action::schedule, staging + sep + staged,
+                           found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
             continue;
         }
         const std::string name = entry.cFileName;
@@ -271,7 +266,8 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
             continue;
         }
         if (!longTarget.empty() && !addLongNameRename(target, longTarget))
-            outcome.failed(Action::write, std::string("HKLM\\") + facts::longNameRenameKey + "\\" + target, GetLastError());
+            outcome.failed(Action::write, std::string("HKLM\\") + facts::longNameRenameKey + "\\" + target,
+                           GetLastError());
         const std::string shownSource = source, shownTarget = target;
         if (session.osFamily == osWindows9x) {
             CharToOemA(&source[0], &source[0]);

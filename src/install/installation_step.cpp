@@ -23,11 +23,16 @@ namespace {
 std::string productKeyword(int productType)
 {
     switch (productType) {
-    case productFull: return win::loadText(IDS_PRODUCT_FULL);
-    case productHost: return win::loadText(IDS_PRODUCT_HOST);
-    case productRemote: return win::loadText(IDS_PRODUCT_REMOTE);
-    case productHostLan: return win::loadText(IDS_PRODUCT_HOSTLAN);
-    default: return std::string();
+    case productFull:
+        return win::loadText(IDS_PRODUCT_FULL);
+    case productHost:
+        return win::loadText(IDS_PRODUCT_HOST);
+    case productRemote:
+        return win::loadText(IDS_PRODUCT_REMOTE);
+    case productHostLan:
+        return win::loadText(IDS_PRODUCT_HOSTLAN);
+    default:
+        return std::string();
     }
 }
 
@@ -98,7 +103,8 @@ int createNewFilesDir(UpdateSession& session)
         return 1;
     }
     // A rerun before the restart finds the folder of the first run.
-    if (GetLastError() != ERROR_ALREADY_EXISTS) session.outcome.failed(Action::createFolder, session.newFilesDir, GetLastError());
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        session.outcome.failed(Action::createFolder, session.newFilesDir, GetLastError());
     return 0;
 }
 

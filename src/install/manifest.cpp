@@ -17,12 +17,11 @@
 
 namespace {
 
-std::string readValue(const std::string& manifestPath, const std::string& section,
-                      const std::string& key)
+std::string readValue(const std::string& manifestPath, const std::string& section, const std::string& key)
 {
     char buffer[manifestValueSize] = {};
-    DWORD length = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer, sizeof buffer,
-                                            manifestPath.c_str());
+    DWORD length =
+        GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer, sizeof buffer, manifestPath.c_str());
     if (length >= sizeof buffer) length = sizeof buffer - 1;
     return std::string(buffer, length);
 }
@@ -41,12 +40,11 @@ bool isAsciiText(const std::string& text)
 // non-ASCII names) the value is read on its own, so the result is the same.
 class SectionValues {
 public:
-    SectionValues(const std::string& manifestPath, const std::string& section)
-        : path_(manifestPath), section_(section)
+    SectionValues(const std::string& manifestPath, const std::string& section) : path_(manifestPath), section_(section)
     {
         std::string buffer(sectionBufferSize, '\0');
-        const DWORD length = GetPrivateProfileSectionA(section.c_str(), &buffer[0], sectionBufferSize,
-                                                       manifestPath.c_str());
+        const DWORD length =
+            GetPrivateProfileSectionA(section.c_str(), &buffer[0], sectionBufferSize, manifestPath.c_str());
         // A section cut by the buffer is left to the value reads.
         if (length == 0 || length >= sectionBufferSize - 2) return;
         std::map<std::string, std::optional<std::string>> values;
@@ -74,8 +72,7 @@ public:
     std::string value(const std::string& key) const
     {
         auto it = values_.find(win::lowerAscii(key));
-        if (isAsciiText(key) && it != values_.end() && it->second && isPlainValue(*it->second))
-            return *it->second;
+        if (isAsciiText(key) && it != values_.end() && it->second && isPlainValue(*it->second)) return *it->second;
         return readValue(path_, section_, key);
     }
 
@@ -115,8 +112,7 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
     return keys;
 }
 
-int installSection(UpdateSession& session, const std::string& section, int discardAll,
-                   int replaceOnly)
+int installSection(UpdateSession& session, const std::string& section, int discardAll, int replaceOnly)
 {
     prepareStagingDirs(session, stagingCreate);
     const std::string& sep = session.pathSeparator;
@@ -141,8 +137,8 @@ int installSection(UpdateSession& session, const std::string& section, int disca
             if (win::isPlainFileName(value) && MoveFileA(updateCopy.c_str(), renamed.c_str()))
                 outcome.done(Action::rename, updateCopy, renamed);
             else
-                outcome.failed(Action::rename, updateCopy, win::isPlainFileName(value) ? GetLastError() : ERROR_INVALID_NAME,
-                               value);
+                outcome.failed(Action::rename, updateCopy,
+                               win::isPlainFileName(value) ? GetLastError() : ERROR_INVALID_NAME, value);
         } else if (resolveMacro(session, value, folder); replaceOnly && !win::fileExists(folder + sep + name)) {
             outcome.skipped(Action::install, folder + sep + name, Reason::notInstalled);
         } else if (copyOneFile(name, session.programDir, folder)) {

@@ -18,5 +18,4 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
 // within programDir, copied into its macro folder or, when that copy fails,
 // into the folder's staging folder. Entries whose key or new name is no plain
 // file name are skipped. Always 1.
-int installSection(UpdateSession& session, const std::string& section, int discardAll,
-                   int replaceOnly);
+int installSection(UpdateSession& session, const std::string& section, int discardAll, int replaceOnly);

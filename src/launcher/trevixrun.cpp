@@ -29,8 +29,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
     char commandLine[] = "trevix.exe";
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &process)) {
         const DWORD error = GetLastError();
         char reason[512] = {};
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,

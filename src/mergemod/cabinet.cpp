@@ -22,7 +22,7 @@ namespace {
 
 const ULONG maxCabinetSize = 3000000000UL;
 const USHORT setIdentifier = 12345;
-const USHORT keptAttributes = 0x27;  // read-only, hidden, system, archive
+const USHORT keptAttributes = 0x27; // read-only, hidden, system, archive
 // Wine looks up a name that does not exist yet by reading its whole folder,
 // so unpacking thousands of entries into one folder takes time that grows
 // with their square: a cabinet of more than a few hundred entries is spread
@@ -64,8 +64,8 @@ FNFCIOPEN(fciOpen)
     return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
         // A temporary file is only ever made new: a file or a link that took
         // its name meanwhile fails the build instead of being written through.
-        if ((oflag & _O_CREAT) && std::find(files->temporaries.begin(), files->temporaries.end(), pszFile) !=
-                                      files->temporaries.end())
+        if ((oflag & _O_CREAT) &&
+            std::find(files->temporaries.begin(), files->temporaries.end(), pszFile) != files->temporaries.end())
             oflag |= _O_EXCL;
         files->open.reserve(files->open.size() + 1);
         int fd = _open(pszFile, oflag, pmode);
@@ -165,9 +165,7 @@ FNFCIGETOPENINFO(fciGetOpenInfo)
         FileTimeToLocalFileTime(&written, &local);
         FileTimeToDosDateTime(&local, pdate, ptime);
         DWORD attributes = GetFileAttributesA(pszName);
-        *pattribs = attributes == INVALID_FILE_ATTRIBUTES
-                        ? 0
-                        : static_cast<USHORT>(attributes & keptAttributes);
+        *pattribs = attributes == INVALID_FILE_ATTRIBUTES ? 0 : static_cast<USHORT>(attributes & keptAttributes);
         // FCI reads through the handle already open instead of a second open of the file.
         int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
         if (fd == -1) return -1;
@@ -248,13 +246,12 @@ FNFDINOTIFY(fdiNotify)
             // The time is set on a fresh handle after the writing one is closed:
             // Windows 9x may stamp a written file anew when it is closed.
             std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
-            win::File file(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            win::File file(
+                CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (file) {
                 FILETIME local;
                 FILETIME system;
-                if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-                    LocalFileTimeToFileTime(&local, &system))
+                if (DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) && LocalFileTimeToFileTime(&local, &system))
                     SetFileTime(file.get(), &system, nullptr, &system);
                 file.reset();
                 // Writing attributes opens the file again: skipped when it has them
@@ -329,14 +326,13 @@ bool isSingleCabinet(HFDI fdi, const std::string& path, FDICABINETINFO& info)
 }
 
 // FDICopy over one cabinet; the result of FDICopy, or -1 without a decompressor.
-int copyCabinet(const std::string& cabinetFolder, const std::string& name,
-                ExtractionContext* context, PFNFDINOTIFY notify)
+int copyCabinet(const std::string& cabinetFolder, const std::string& name, ExtractionContext* context,
+                PFNFDINOTIFY notify)
 {
     const CabinetApi& api = cabinetApi();
     if (!api.complete) return -1;
     ERF error = {};
-    FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek,
-                                 cpu80386, &error));
+    FdiContext fdi(api.fdiCreate(cabAlloc, cabFree, fdiOpen, fdiRead, fdiWrite, fdiClose, fdiSeek, cpu80386, &error));
     if (!fdi) return -1;
     FDICABINETINFO info = {};
     if (!isSingleCabinet(fdi.get(), cabinetFolder + name, info)) return 0;
@@ -352,15 +348,14 @@ FNFDINOTIFY(listNotify)
     if (!context || fdint != fdintCOPY_FILE || !pfdin->psz1) return 0;
     return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
         context->extracted.push_back(pfdin->psz1);
-        return 0;  // skip: nothing is written
+        return 0; // skip: nothing is written
     });
 }
 
 } // namespace
 
-int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
-                        const std::string& targetDir, std::vector<std::string>& extracted,
-                        unsigned& spread)
+int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name, const std::string& targetDir,
+                        std::vector<std::string>& extracted, unsigned& spread)
 {
     ExtractionContext context;
     context.targetDir = targetDir;
@@ -375,8 +370,7 @@ int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names)
     size_t slash = cabinetPath.find_last_of('\\');
     if (slash == std::string::npos) return 0;
     ExtractionContext context;
-    int result = copyCabinet(cabinetPath.substr(0, slash + 1), cabinetPath.substr(slash + 1),
-                             &context, listNotify);
+    int result = copyCabinet(cabinetPath.substr(0, slash + 1), cabinetPath.substr(slash + 1), &context, listNotify);
     names = std::move(context.extracted);
     return result == 1 ? 1 : 0;
 }
@@ -404,8 +398,8 @@ int CabinetBuilder::create(const std::string& cabinetFolder, const std::string& 
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) leftovers.push_back(cabinetFolder + entry.cFileName);
     search.reset();
     for (const std::string& path : leftovers) DeleteFileA(path.c_str());
-    fci_.reset(api.fciCreate(&error_, fciFilePlaced, cabAlloc, cabFree, fciOpen, fciRead, fciWrite,
-                             fciClose, fciSeek, fciDelete, fciGetTempFile, &block_, &files_));
+    fci_.reset(api.fciCreate(&error_, fciFilePlaced, cabAlloc, cabFree, fciOpen, fciRead, fciWrite, fciClose, fciSeek,
+                             fciDelete, fciGetTempFile, &block_, &files_));
     return fci_ ? 1 : 0;
 }
 
@@ -414,8 +408,8 @@ int CabinetBuilder::addFile(const std::string& sourcePath, const std::string& na
     if (!fci_) return 0;
     std::string source = sourcePath;
     std::string inCabinet = nameInCabinet;
-    return cabinetApi().fciAddFile(fci_.get(), &source[0], &inCabinet[0], FALSE, fciGetNextCabinet,
-                                   fciStatus, fciGetOpenInfo, tcompTYPE_MSZIP)
+    return cabinetApi().fciAddFile(fci_.get(), &source[0], &inCabinet[0], FALSE, fciGetNextCabinet, fciStatus,
+                                   fciGetOpenInfo, tcompTYPE_MSZIP)
                ? 1
                : 0;
 }

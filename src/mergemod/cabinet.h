@@ -57,9 +57,8 @@ int setCabinetParameters(CCAB& block, const std::string& cabinetFolder, const st
 // unpackedPath with spread tells where each lies. Only a cabinet whose header
 // declares one cabinet of one folder, with no reserve and no neighbours, is
 // unpacked; an unpacking that would pass 3,000,000,000 bytes is abandoned.
-int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name,
-                        const std::string& targetDir, std::vector<std::string>& extracted,
-                        unsigned& spread);
+int extractWholeCabinet(const std::string& cabinetFolder, const std::string& name, const std::string& targetDir,
+                        std::vector<std::string>& extracted, unsigned& spread);
 
 // The names a cabinet file holds, in order, without extracting anything.
 int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names);

@@ -28,8 +28,7 @@ int readFileVersionText(const std::string& path, std::string& version)
     if (!api.info(path.c_str(), 0, size, block.data())) return 0;
     void* translation = nullptr;
     UINT length = 0;
-    if (!api.query(block.data(), "\\VarFileInfo\\Translation", &translation, &length) ||
-        !translation || length < 4)
+    if (!api.query(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || !translation || length < 4)
         return 0;
     const WORD* pair = static_cast<const WORD*>(translation);
     char subBlock[64];

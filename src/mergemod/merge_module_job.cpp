@@ -16,8 +16,7 @@ const DWORD streamChunk = 1024;
 
 DWORD fileSizeOf(const std::string& path)
 {
-    win::File file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::File file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 0;
     DWORD size = GetFileSize(file.get(), nullptr);
     return size == INVALID_FILE_SIZE ? 0 : size;
@@ -45,9 +44,7 @@ void clearUnpacked(const std::string& folder)
 
 MergeModuleJob::MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir,
                                const std::string& extractDir)
-    : extractDir_(extractDir),
-      moduleDir_(moduleDir),
-      modulePath_(moduleDir + "\\" + moduleFileName),
+    : extractDir_(extractDir), moduleDir_(moduleDir), modulePath_(moduleDir + "\\" + moduleFileName),
       cabinetPath_(moduleDir + "\\" + cabinetName)
 {
     // What a killed run may have left of its store.
@@ -58,8 +55,8 @@ MergeModuleJob::MergeModuleJob(const std::string& moduleFileName, const std::str
 int MergeModuleJob::extractCabinetStream()
 {
     streamCopied_ = false;
-    win::File out(CreateFileA(cabinetPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::File out(
+        CreateFileA(cabinetPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return 0;
     auto write = [&](const char* chunk, DWORD count) {
         DWORD written = 0;

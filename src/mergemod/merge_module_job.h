@@ -16,8 +16,7 @@ class CabinetBuilder;
 class MergeModuleJob {
 public:
     // Also clears what a killed store of this module left behind.
-    MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir,
-                   const std::string& extractDir);
+    MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir, const std::string& extractDir);
     MergeModuleJob(const MergeModuleJob&) = delete;
     MergeModuleJob& operator=(const MergeModuleJob&) = delete;
 
@@ -38,8 +37,7 @@ public:
     int storeCabinetStream();
     // Sets Value of the first Registry row with this Name, Root and Key. 1 once
     // committed; 0 with the error in GetLastError (ERROR_NOT_FOUND without such a row).
-    int setRegistryValue(HKEY root, const std::string& keyPath, const std::string& valueName,
-                         const std::string& value);
+    int setRegistryValue(HKEY root, const std::string& keyPath, const std::string& valueName, const std::string& value);
 
     // Whether the whole cabinet was unpacked: only then are files replaced.
     bool unpacked() const { return unpacked_; }

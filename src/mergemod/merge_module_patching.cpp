@@ -45,8 +45,8 @@ int patchMergeModules(UpdateSession& session)
     return 1;
 }
 
-int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
-                     const std::string& extractDir, const std::string& moduleList)
+int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, const std::string& extractDir,
+                     const std::string& moduleList)
 {
     const std::string module = session.mergeModulesDir + session.pathSeparator + moduleFileName;
     // The step's own error where it left one; a module or cabinet that
@@ -99,9 +99,9 @@ int stampModuleRevision(UpdateSession& session)
             continue;
         }
         // The revision of a module that still holds the old files would be a lie.
-        if (std::find_if(session.unpatchedModules.begin(), session.unpatchedModules.end(), [&](const std::string& name) {
-                return win::sameText(name, module);
-            }) != session.unpatchedModules.end()) {
+        if (std::find_if(session.unpatchedModules.begin(), session.unpatchedModules.end(),
+                         [&](const std::string& name) { return win::sameText(name, module); }) !=
+            session.unpatchedModules.end()) {
             session.outcome.skipped(Action::stamp, path, Reason::notPatched);
             continue;
         }

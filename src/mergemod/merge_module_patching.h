@@ -10,7 +10,7 @@ struct UpdateSession;
 // Always 1.
 int patchMergeModules(UpdateSession& session);
 // 1 when every named file was replaced and the module stored.
-int patchMergeModule(UpdateSession& session, const std::string& moduleFileName,
-                     const std::string& extractDir, const std::string& moduleList);
+int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, const std::string& extractDir,
+                     const std::string& moduleList);
 // Always 1.
 int stampModuleRevision(UpdateSession& session);

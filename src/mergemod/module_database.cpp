@@ -14,8 +14,7 @@ bool openModule(const std::string& path, LPCSTR mode, MsiHandle& database)
 bool openView(MSIHANDLE database, const char* query, MsiView& view)
 {
     const MsiApi& api = msiApi();
-    return api.openView(database, query, view.put()) == ERROR_SUCCESS &&
-           api.execute(view.get(), 0) == ERROR_SUCCESS;
+    return api.openView(database, query, view.put()) == ERROR_SUCCESS && api.execute(view.get(), 0) == ERROR_SUCCESS;
 }
 
 std::string recordText(MSIHANDLE record, UINT field)

@@ -59,17 +59,15 @@ int writeStreamThroughStorage(const std::string& modulePath, const std::string& 
     std::wstring path(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, modulePath.c_str(), -1, &path[0], length);
 
-    win::File source(CreateFileA(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::File source(CreateFileA(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!source) return 0;
     win::ComPtr<IStorage> storage;
-    if (FAILED(api.openStorage(path.c_str(), nullptr,
-                               STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                               storage.put())))
+    if (FAILED(api.openStorage(path.c_str(), nullptr, STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
+                               0, storage.put())))
         return 0;
     win::ComPtr<IStream> stream;
-    if (FAILED(storage.get()->CreateStream(name.c_str(),
-                                           STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+    if (FAILED(storage.get()->CreateStream(name.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
                                            stream.put())))
         return 0;
     char chunk[65536];
@@ -87,8 +85,8 @@ int writeStreamThroughStorage(const std::string& modulePath, const std::string& 
 
 } // namespace
 
-int storeCabinet(const std::string& modulePath, const std::string& streamName,
-                 const std::string& cabinetPath, const std::vector<FileRowUpdate>& rows)
+int storeCabinet(const std::string& modulePath, const std::string& streamName, const std::string& cabinetPath,
+                 const std::vector<FileRowUpdate>& rows)
 {
     // The rows and the cabinet change together or not at all: both go into a
     // copy of the module, which replaces the module only once it reads back
@@ -133,9 +131,6 @@ int storeCabinet(const std::string& modulePath, const std::string& streamName,
     return win::moveOver(work, modulePath) ? 1 : 0;
 }
 
-std::string workingCopyOf(const std::string& modulePath)
-{
-    return modulePath + ".new";
-}
+std::string workingCopyOf(const std::string& modulePath) { return modulePath + ".new"; }
 
 } // namespace mergemod

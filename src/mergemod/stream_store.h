@@ -19,12 +19,11 @@ struct FileRowUpdate {
 // the rows' FileSize and Version, in a working copy that replaces the module
 // once it reads back that cabinet. 1 when the module was replaced; otherwise
 // it stays byte for byte as it was.
-int storeCabinet(const std::string& modulePath, const std::string& streamName,
-                 const std::string& cabinetPath, const std::vector<FileRowUpdate>& rows);
+int storeCabinet(const std::string& modulePath, const std::string& streamName, const std::string& cabinetPath,
+                 const std::vector<FileRowUpdate>& rows);
 
 // The working copy of a module while it is stored; a leftover of a killed
 // run is of no use.
 std::string workingCopyOf(const std::string& modulePath);
-
 
 } // namespace mergemod

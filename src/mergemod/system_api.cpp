@@ -21,8 +21,8 @@ const CabinetApi& cabinetApi()
         CabinetApi a;
         const char* dll = "cabinet.dll";
         a.complete = load(a.fciCreate, dll, "FCICreate") & load(a.fciAddFile, dll, "FCIAddFile") &
-                     load(a.fciFlushCabinet, dll, "FCIFlushCabinet") &
-                     load(a.fciDestroy, dll, "FCIDestroy") & load(a.fdiCreate, dll, "FDICreate") & load(a.fdiIsCabinet, dll, "FDIIsCabinet") &
+                     load(a.fciFlushCabinet, dll, "FCIFlushCabinet") & load(a.fciDestroy, dll, "FCIDestroy") &
+                     load(a.fdiCreate, dll, "FDICreate") & load(a.fdiIsCabinet, dll, "FDIIsCabinet") &
                      load(a.fdiCopy, dll, "FDICopy") & load(a.fdiDestroy, dll, "FDIDestroy");
         return a;
     }();
@@ -34,18 +34,13 @@ const MsiApi& msiApi()
     static const MsiApi api = [] {
         MsiApi a;
         const char* dll = "msi.dll";
-        a.complete = load(a.openDatabase, dll, "MsiOpenDatabaseA") &
-                     load(a.openView, dll, "MsiDatabaseOpenViewA") &
+        a.complete = load(a.openDatabase, dll, "MsiOpenDatabaseA") & load(a.openView, dll, "MsiDatabaseOpenViewA") &
                      load(a.execute, dll, "MsiViewExecute") & load(a.fetch, dll, "MsiViewFetch") &
                      load(a.modify, dll, "MsiViewModify") & load(a.closeView, dll, "MsiViewClose") &
-                     load(a.commit, dll, "MsiDatabaseCommit") &
-                     load(a.getString, dll, "MsiRecordGetStringA") &
-                     load(a.getInteger, dll, "MsiRecordGetInteger") &
-                     load(a.setString, dll, "MsiRecordSetStringA") &
-                     load(a.setInteger, dll, "MsiRecordSetInteger") &
-                     load(a.readStream, dll, "MsiRecordReadStream") &
-                     load(a.setStream, dll, "MsiRecordSetStreamA") &
-                     load(a.closeHandle, dll, "MsiCloseHandle") &
+                     load(a.commit, dll, "MsiDatabaseCommit") & load(a.getString, dll, "MsiRecordGetStringA") &
+                     load(a.getInteger, dll, "MsiRecordGetInteger") & load(a.setString, dll, "MsiRecordSetStringA") &
+                     load(a.setInteger, dll, "MsiRecordSetInteger") & load(a.readStream, dll, "MsiRecordReadStream") &
+                     load(a.setStream, dll, "MsiRecordSetStreamA") & load(a.closeHandle, dll, "MsiCloseHandle") &
                      load(a.closeAllHandles, dll, "MsiCloseAllHandles");
         return a;
     }();
@@ -57,8 +52,8 @@ const VersionApi& versionApi()
     static const VersionApi api = [] {
         VersionApi a;
         const char* dll = "version.dll";
-        a.complete = load(a.infoSize, dll, "GetFileVersionInfoSizeA") &
-                     load(a.info, dll, "GetFileVersionInfoA") & load(a.query, dll, "VerQueryValueA");
+        a.complete = load(a.infoSize, dll, "GetFileVersionInfoSizeA") & load(a.info, dll, "GetFileVersionInfoA") &
+                     load(a.query, dll, "VerQueryValueA");
         return a;
     }();
     return api;

@@ -102,16 +102,12 @@ int offerRestart(UpdateSession& session)
     return 1;
 }
 
-int restartPlain()
-{
-    return ExitWindowsEx(EWX_REBOOT, 0) ? 1 : 0;
-}
+int restartPlain() { return ExitWindowsEx(EWX_REBOOT, 0) ? 1 : 0; }
 
 int restartWithPrivilege()
 {
     win::Handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
-        return 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return 0;
     TOKEN_PRIVILEGES privileges = {};
     if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return 0;
     privileges.PrivilegeCount = 1;

@@ -70,14 +70,16 @@ int scheduleCleanupRun(UpdateSession& session)
     // loaded with it, and no other run's leftovers touch it.
     const std::string folder = win::createFreshPrivateFolder(base + session.pathSeparator + facts::runFolderPrefix);
     if (folder.empty()) {
-        outcome.failed(Action::createFolder, base + session.pathSeparator + facts::runFolderPrefix + "*", GetLastError());
+        outcome.failed(Action::createFolder, base + session.pathSeparator + facts::runFolderPrefix + "*",
+                       GetLastError());
         return 0;
     }
     const std::string target = folder + session.pathSeparator + facts::programFile;
     // Only a copy that is there may be started: otherwise the entry would
     // start, with administrator rights, whatever file stands at that path.
     // A read-only program would give a copy that its self-removal cannot delete.
-    if (!CopyFileA(program.c_str(), target.c_str(), TRUE) || !SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+    if (!CopyFileA(program.c_str(), target.c_str(), TRUE) ||
+        !SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         outcome.failed(Action::copy, program, GetLastError(), target);
         DeleteFileA(target.c_str());
         RemoveDirectoryA(folder.c_str());

@@ -47,25 +47,32 @@ void xorPass(unsigned char* image, const char* key)
 int optionBit(long selector)
 {
     switch (static_cast<unsigned long>(selector)) {
-    case 0: return 16;
-    case 1: return 17;
-    case 2: return 18;
-    case 3: return 19;
-    case 6: return 20;
-    case 12: return 21;
-    case 13: return 22;
-    case 14: return 23;
-    case 15: return 24;
-    default: return -1;
+    case 0:
+        return 16;
+    case 1:
+        return 17;
+    case 2:
+        return 18;
+    case 3:
+        return 19;
+    case 6:
+        return 20;
+    case 12:
+        return 21;
+    case 13:
+        return 22;
+    case 14:
+        return 23;
+    case 15:
+        return 24;
+    default:
+        return -1;
     }
 }
 
 } // namespace
 
-SettingsContainer::SettingsContainer()
-{
-    reset();
-}
+SettingsContainer::SettingsContainer() { reset(); }
 
 SettingsContainer::~SettingsContainer()
 {
@@ -141,10 +148,7 @@ int SettingsContainer::save(const char* path)
     return 1;
 }
 
-unsigned short SettingsContainer::versionMajor() const
-{
-    return word(majorOffset);
-}
+unsigned short SettingsContainer::versionMajor() const { return word(majorOffset); }
 
 void SettingsContainer::setVersionMajor(unsigned short value)
 {
@@ -164,15 +168,9 @@ int SettingsContainer::option(long selector) const
     return bit < 0 ? 0 : static_cast<int>((dword(optionOffset) >> bit) & 1);
 }
 
-int SettingsContainer::hasRemotePart() const
-{
-    return static_cast<int>(dword(componentOffset) & 1);
-}
+int SettingsContainer::hasRemotePart() const { return static_cast<int>(dword(componentOffset) & 1); }
 
-int SettingsContainer::hasHostPart() const
-{
-    return static_cast<int>((dword(componentOffset) >> 1) & 1);
-}
+int SettingsContainer::hasHostPart() const { return static_cast<int>((dword(componentOffset) >> 1) & 1); }
 
 unsigned short SettingsContainer::word(unsigned long offset) const
 {
@@ -182,8 +180,7 @@ unsigned short SettingsContainer::word(unsigned long offset) const
 unsigned long SettingsContainer::dword(unsigned long offset) const
 {
     return static_cast<unsigned long>(image_[offset]) | static_cast<unsigned long>(image_[offset + 1]) << 8 |
-           static_cast<unsigned long>(image_[offset + 2]) << 16 |
-           static_cast<unsigned long>(image_[offset + 3]) << 24;
+           static_cast<unsigned long>(image_[offset + 2]) << 16 | static_cast<unsigned long>(image_[offset + 3]) << 24;
 }
 
 void SettingsContainer::setWord(unsigned long offset, unsigned short value)

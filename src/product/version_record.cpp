@@ -67,8 +67,7 @@ int recordWithComponent()
     auto coCreateInstance = win::systemFunction<CoCreateInstanceFn>("ole32.dll", "CoCreateInstance");
     auto sysAllocString = win::systemFunction<SysAllocStringFn>("oleaut32.dll", "SysAllocString");
     auto sysFreeString = win::systemFunction<SysFreeStringFn>("oleaut32.dll", "SysFreeString");
-    if (!coInitialize || !coUninitialize || !coCreateInstance || !sysAllocString || !sysFreeString)
-        return 0;
+    if (!coInitialize || !coUninitialize || !coCreateInstance || !sysAllocString || !sysFreeString) return 0;
 
     if (FAILED(coInitialize(nullptr))) return 0;
     int result = 0;

@@ -35,7 +35,7 @@ bool temporaryVariableIsAbsolute()
         if (size == 0) continue;
         std::string value(size, '\0');
         const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
-        if (length == 0) continue;  // set, but empty: GetTempPathA passes it by too
+        if (length == 0) continue; // set, but empty: GetTempPathA passes it by too
         return length < size && win::isAbsolutePath(value.substr(0, length));
     }
     return true;
@@ -77,8 +77,8 @@ int isProductInstalled()
 {
     // Four bytes, zero where nothing was read: only the one-character text "1".
     std::string value;
-    win::readValue(HKEY_LOCAL_MACHINE, win::loadText(IDS_KEY_SYSTEM).c_str(), win::loadText(IDS_VALUE_INSTALLED).c_str(),
-                   4, value);
+    win::readValue(HKEY_LOCAL_MACHINE, win::loadText(IDS_KEY_SYSTEM).c_str(),
+                   win::loadText(IDS_VALUE_INSTALLED).c_str(), 4, value);
     value.resize(4, '\0');
     return value[0] == '1' && value[1] == '\0';
 }
@@ -91,22 +91,32 @@ unsigned long detectOsFamily()
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return osWindows9x;
     if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return osOther;
     switch (info.dwMajorVersion) {
-    case 5: return info.dwMinorVersion == 1 ? osWindowsXp : osWin2000;
-    case 4: return osWinNt40;
-    case 3: return osWinNt351;
-    default: return osOther;
+    case 5:
+        return info.dwMinorVersion == 1 ? osWindowsXp : osWin2000;
+    case 4:
+        return osWinNt40;
+    case 3:
+        return osWinNt351;
+    default:
+        return osOther;
     }
 }
 
 std::string familyKeyword(unsigned long osFamily)
 {
     switch (osFamily) {
-    case osWindows9x: return win::loadText(IDS_OS_WINDOWS9X);
-    case osWinNt40: return win::loadText(IDS_OS_WINNT40);
-    case osWinNt351: return win::loadText(IDS_OS_WINNT351);
-    case osWin2000: return win::loadText(IDS_OS_WIN2000);
-    case osWindowsXp: return win::loadText(IDS_OS_WINDOWSXP);
-    default: return std::string();
+    case osWindows9x:
+        return win::loadText(IDS_OS_WINDOWS9X);
+    case osWinNt40:
+        return win::loadText(IDS_OS_WINNT40);
+    case osWinNt351:
+        return win::loadText(IDS_OS_WINNT351);
+    case osWin2000:
+        return win::loadText(IDS_OS_WIN2000);
+    case osWindowsXp:
+        return win::loadText(IDS_OS_WINDOWSXP);
+    default:
+        return std::string();
     }
 }
 
@@ -147,8 +157,7 @@ int initialiseEnvironment(UpdateSession& session)
     session.macroMergeModulesEngDir = win::loadText(IDS_MACRO_MERGEMODULESENGDIR);
     session.macroPackagerResDir = win::loadText(IDS_MACRO_PACKAGERRESDIR);
 
-    if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR),
-                           session.productDir))
+    if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR), session.productDir))
         result = 0;
     if (!findProgramDir(session.programDir)) result = 0;
 

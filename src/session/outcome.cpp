@@ -13,32 +13,19 @@ namespace {
 
 // Each action as done, and as what failed.
 const char* const words[][2] = {
-    {"installed", "install"},
-    {"staged", "stage"},
-    {"scheduled", "schedule"},
-    {"scheduled the removal of", "schedule the removal of"},
-    {"deleted", "delete"},
-    {"renamed", "rename"},
-    {"copied", "copy"},
-    {"created", "create"},
-    {"removed", "remove"},
-    {"wrote", "write"},
-    {"stamped", "stamp"},
-    {"patched", "patch"},
-    {"registered", "register"},
-    {"started", "start"},
-    {"recorded", "record"},
-    {"restart requested", "request the restart"},
+    {"installed", "install"},   {"staged", "stage"},
+    {"scheduled", "schedule"},  {"scheduled the removal of", "schedule the removal of"},
+    {"deleted", "delete"},      {"renamed", "rename"},
+    {"copied", "copy"},         {"created", "create"},
+    {"removed", "remove"},      {"wrote", "write"},
+    {"stamped", "stamp"},       {"patched", "patch"},
+    {"registered", "register"}, {"started", "start"},
+    {"recorded", "record"},     {"restart requested", "request the restart"},
     {"read", "read"},
 };
 
 const char* const reasons[] = {
-    "nothing installed to replace",
-    "the installed file is newer",
-    "not there",
-    "declined",
-    "not taken",
-    "not empty",
+    "nothing installed to replace", "the installed file is newer", "not there", "declined", "not taken", "not empty",
     "its files were not replaced",
 };
 
@@ -124,8 +111,8 @@ void RunOutcome::failed(Action action, const std::string& what, DWORD error, con
     ++failures_;
     char number[16];
     wsprintfA(number, "%lu", static_cast<unsigned long>(error));
-    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what + (to.empty() ? "" : " -> " + to) +
-         ": error " + number + ", " + errorText(error));
+    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what +
+         (to.empty() ? "" : " -> " + to) + ": error " + number + ", " + errorText(error));
 }
 
 void RunOutcome::skipped(Action action, const std::string& what, Reason reason)

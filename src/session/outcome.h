@@ -22,14 +22,14 @@ enum class Action : int {
     copy,
     createFolder,
     removeFolder,
-    write,          // a registry value or key
-    stamp,          // a version or revision written into a file
-    patch,          // a merge module
+    write, // a registry value or key
+    stamp, // a version or revision written into a file
+    patch, // a merge module
     registerLibrary,
-    start,          // a program
-    record,         // the version with the registration component
+    start,  // a program
+    record, // the version with the registration component
     restart,
-    read,           // a value the run needs
+    read, // a value the run needs
 };
 
 // Why an action was left out although it was asked for; none of these
@@ -87,8 +87,8 @@ private:
 
 // The program's exit codes besides 0, which deployment tools know from
 // Windows Installer.
-constexpr unsigned long exitFailed = 1603;        // ERROR_INSTALL_FAILURE: an action failed
-constexpr unsigned long exitNotInstalled = 1605;  // ERROR_UNKNOWN_PRODUCT
-constexpr unsigned long exitAnotherRun = 1618;    // ERROR_INSTALL_ALREADY_RUNNING
-constexpr unsigned long exitOtherVersion = 1638;  // ERROR_PRODUCT_VERSION
-constexpr unsigned long exitOutOfMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
+constexpr unsigned long exitFailed = 1603;       // ERROR_INSTALL_FAILURE: an action failed
+constexpr unsigned long exitNotInstalled = 1605; // ERROR_UNKNOWN_PRODUCT
+constexpr unsigned long exitAnotherRun = 1618;   // ERROR_INSTALL_ALREADY_RUNNING
+constexpr unsigned long exitOtherVersion = 1638; // ERROR_PRODUCT_VERSION
+constexpr unsigned long exitOutOfMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY

@@ -76,10 +76,9 @@ inline constexpr char remoteModuleFile[] = "CVDREMOTE.MSM";
 
 // The product's libraries, registered in this order at the cleanup run.
 inline constexpr const char* componentLibraries[] = {
-    "Legendpane.dll", "Carrymeter.dll", "Cvcarry.dll",  "Cvcarryview.dll", "idiomcore.dll",
-    "rookgate.dll",   "wrengate.dll",   "larkgate.dll", "kitegate.dll",    "owlgate.dll",
-    "jaygate.dll",    "terngate.dll",   "cvdgate.dll",  "swiftgate.dll",   "ibisgate.dll",
-    "finchgate.dll",  "RavenGate.dll",
+    "Legendpane.dll", "Carrymeter.dll", "Cvcarry.dll",  "Cvcarryview.dll", "idiomcore.dll", "rookgate.dll",
+    "wrengate.dll",   "larkgate.dll",   "kitegate.dll", "owlgate.dll",     "jaygate.dll",   "terngate.dll",
+    "cvdgate.dll",    "swiftgate.dll",  "ibisgate.dll", "finchgate.dll",   "RavenGate.dll",
 };
 
 // The command line's words: the cleanup run, and the progress display.

@@ -56,10 +56,7 @@ void ProgressWindow::step()
     if (bar) SendMessageA(bar, PBM_STEPIT, 0, 0);
 }
 
-HWND ProgressWindow::ownerWindow() const
-{
-    return window_;
-}
+HWND ProgressWindow::ownerWindow() const { return window_; }
 
 DWORD WINAPI ProgressWindow::threadMain(void* self)
 {

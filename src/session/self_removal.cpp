@@ -10,10 +10,7 @@
 
 namespace {
 
-std::string quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // A folder the install run made for its copy: the prefix and eight
 // hexadecimal digits.
@@ -28,10 +25,7 @@ bool isRunFolder(const std::string& folder)
 }
 
 // Ten tries, written as one loop over ten items: every command processor has it.
-std::string tenTries(const char* variable)
-{
-    return std::string("for ") + variable + " in (0 1 2 3 4 5 6 7 8 9) do ";
-}
+std::string tenTries(const char* variable) { return std::string("for ") + variable + " in (0 1 2 3 4 5 6 7 8 9) do "; }
 
 bool writeBatch(const std::string& path, const std::string& text)
 {
@@ -49,8 +43,7 @@ bool writeBatch(const std::string& path, const std::string& text)
 // For COMMAND.COM (Windows 9x, which has no access control and joins no
 // commands on a line), the batch file's text: 300 tries, then folder, then
 // the batch itself as its last line.
-std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder,
-                                const std::string& batchPath)
+std::string selfDeleteBatchText(const std::string& programPath, const std::string& folder, const std::string& batchPath)
 {
     const std::string program = quoted(programPath);
     std::string text = "@echo off\r\n";
@@ -106,8 +99,8 @@ int scheduleSelfDelete()
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(processor.c_str(), &command[0], nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &startup, &info))
+    if (!CreateProcessA(processor.c_str(), &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS,
+                        nullptr, "\\", &startup, &info))
         return 0;
     win::Process process;
     process.adopt(info);

@@ -7,17 +7,8 @@
 UpdateSession::UpdateSession() = default;
 
 // The progress display goes first: it closes the dialog and waits for its thread.
-UpdateSession::~UpdateSession()
-{
-    progress.reset();
-}
+UpdateSession::~UpdateSession() { progress.reset(); }
 
-bool isCleanupRun(const std::string& commandLine)
-{
-    return win::containsText(commandLine, facts::cleanupSwitch);
-}
+bool isCleanupRun(const std::string& commandLine) { return win::containsText(commandLine, facts::cleanupSwitch); }
 
-bool wantsStatus(const std::string& commandLine)
-{
-    return win::containsText(commandLine, facts::statusSwitch);
-}
+bool wantsStatus(const std::string& commandLine) { return win::containsText(commandLine, facts::statusSwitch); }

@@ -15,19 +15,19 @@ struct RenameListFile {
     win::File file;
     win::Handle mapping;
     win::View view;
-    bool open = false;          // also true after a failed open: later lines fail at once
+    bool open = false; // also true after a failed open: later lines fail at once
     bool sectionKnown = false;
-    unsigned long section = 0;  // offset into the text, so it survives a re-mapping
+    unsigned long section = 0; // offset into the text, so it survives a re-mapping
     unsigned long length = 0;
     unsigned long capacity = 0;
-    unsigned long error = 0;    // why a failed open failed
+    unsigned long error = 0; // why a failed open failed
 };
 
 // Where this run stages the files of one directory macro, and the files it
 // copied there: only those are scheduled to replace installed files.
 struct StagingFolder {
-    std::string path;           // empty when there is none
-    bool own = false;           // a fresh folder of this run, not the usual name
+    std::string path; // empty when there is none
+    bool own = false; // a fresh folder of this run, not the usual name
     std::vector<std::string> files;
 };
 
@@ -47,7 +47,7 @@ struct UpdateSession {
 
     // Only file replacement touches these.
     RenameListFile renameList;
-    std::map<std::string, StagingFolder> staging;  // by macro name
+    std::map<std::string, StagingFolder> staging; // by macro name
     // Only merge-module patching touches it: the modules it could not patch.
     std::vector<std::string> unpatchedModules;
 
@@ -75,7 +75,6 @@ struct UpdateSession {
     RunOutcome outcome;
     unsigned long exitCode = 0;
 };
-
 
 // Run kinds, from plain case-sensitive substring tests on the command line.
 bool isCleanupRun(const std::string& commandLine);

@@ -12,17 +12,11 @@ namespace win {
 namespace {
 
 // Where moveOver sets the old target aside.
-std::string asideName(const std::string& source)
-{
-    return source + ".old";
-}
+std::string asideName(const std::string& source) { return source + ".old"; }
 
 } // namespace
 
-int fileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
-}
+int fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0; }
 
 bool isLink(DWORD attributes)
 {
@@ -75,7 +69,7 @@ namespace {
 // file at a time.
 const char* const workFolderName = "~trvwork";
 const char* const copyName = "~trevix.new";
-std::map<std::string, std::string> workFolders;  // by target folder, made this run
+std::map<std::string, std::string> workFolders; // by target folder, made this run
 
 // A work folder a killed run left: an old file set aside goes back where its
 // own file is missing, everything else of ours goes.
@@ -86,7 +80,8 @@ void recoverWorkFolder(const std::string& work, const std::string& folder)
     for (const WIN32_FIND_DATAA& entry : entries) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::string name = entry.cFileName, path = work + "\\" + name;
-        if (name == copyName || fileExists(folder + "\\" + name) || !MoveFileA(path.c_str(), (folder + "\\" + name).c_str()))
+        if (name == copyName || fileExists(folder + "\\" + name) ||
+            !MoveFileA(path.c_str(), (folder + "\\" + name).c_str()))
             deleteFile(path);
     }
 }

@@ -6,7 +6,7 @@ namespace win {
 
 namespace {
 
-std::string folderText(UINT (WINAPI* query)(LPSTR, UINT))
+std::string folderText(UINT(WINAPI* query)(LPSTR, UINT))
 {
     char buffer[machineTextSize] = {};
     const UINT length = query(buffer, sizeof buffer);
@@ -25,21 +25,15 @@ bool isDeviceName(const std::string& name)
     static const char* const devices[] = {"con", "prn", "aux", "nul", "clock$"};
     for (const char* device : devices)
         if (base == device) return true;
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) && base[3] >= '1' &&
+           base[3] <= '9';
 }
 
 } // namespace
 
-std::string windowsFolder()
-{
-    return folderText(GetWindowsDirectoryA);
-}
+std::string windowsFolder() { return folderText(GetWindowsDirectoryA); }
 
-std::string systemFolder()
-{
-    return folderText(GetSystemDirectoryA);
-}
+std::string systemFolder() { return folderText(GetSystemDirectoryA); }
 
 std::string shortPath(const std::string& path, DWORD bufferSize)
 {

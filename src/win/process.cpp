@@ -36,8 +36,8 @@ int runAndWait(const std::string& program, const std::string& arguments, unsigne
     STARTUPINFOA startup = {};
     startup.cb = 68;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &info))
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &info))
         return 0;
     Process process;
     process.adopt(info);

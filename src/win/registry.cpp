@@ -6,8 +6,9 @@ namespace win {
 
 LONG openKey(HKEY root, const char* path, REGSAM access, Key& key, bool create)
 {
-    return create ? RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr)
-                  : RegOpenKeyExA(root, path, 0, access, key.put());
+    return create
+               ? RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(), nullptr)
+               : RegOpenKeyExA(root, path, 0, access, key.put());
 }
 
 bool keyExists(HKEY root, const char* path)
@@ -16,10 +17,7 @@ bool keyExists(HKEY root, const char* path)
     return openKey(root, path, KEY_READ, key) == ERROR_SUCCESS;
 }
 
-LONG deleteKey(HKEY root, const char* path)
-{
-    return RegDeleteKeyA(root, path);
-}
+LONG deleteKey(HKEY root, const char* path) { return RegDeleteKeyA(root, path); }
 
 LONG readValue(HKEY root, const char* path, const char* name, DWORD limit, std::string& data, DWORD* type)
 {

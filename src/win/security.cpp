@@ -16,23 +16,27 @@ namespace {
 // The access-control calls, looked up so that the program still loads on the
 // 9x family, whose advapi32 has only stubs of them.
 struct SecurityApi {
-    decltype(AllocateAndInitializeSid)* allocateSid = systemFunction<decltype(AllocateAndInitializeSid)>("advapi32.dll", "AllocateAndInitializeSid");
+    decltype(AllocateAndInitializeSid)* allocateSid =
+        systemFunction<decltype(AllocateAndInitializeSid)>("advapi32.dll", "AllocateAndInitializeSid");
     decltype(FreeSid)* freeSid = systemFunction<decltype(FreeSid)>("advapi32.dll", "FreeSid");
     decltype(GetLengthSid)* sidLength = systemFunction<decltype(GetLengthSid)>("advapi32.dll", "GetLengthSid");
     decltype(EqualSid)* equalSid = systemFunction<decltype(EqualSid)>("advapi32.dll", "EqualSid");
     decltype(InitializeAcl)* initializeAcl = systemFunction<decltype(InitializeAcl)>("advapi32.dll", "InitializeAcl");
-    decltype(AddAccessAllowedAce)* addAllowed = systemFunction<decltype(AddAccessAllowedAce)>("advapi32.dll", "AddAccessAllowedAce");
+    decltype(AddAccessAllowedAce)* addAllowed =
+        systemFunction<decltype(AddAccessAllowedAce)>("advapi32.dll", "AddAccessAllowedAce");
     decltype(GetAce)* getAce = systemFunction<decltype(GetAce)>("advapi32.dll", "GetAce");
     decltype(InitializeSecurityDescriptor)* initializeDescriptor =
         systemFunction<decltype(InitializeSecurityDescriptor)>("advapi32.dll", "InitializeSecurityDescriptor");
-    decltype(SetSecurityDescriptorDacl)* setDacl = systemFunction<decltype(SetSecurityDescriptorDacl)>("advapi32.dll", "SetSecurityDescriptorDacl");
+    decltype(SetSecurityDescriptorDacl)* setDacl =
+        systemFunction<decltype(SetSecurityDescriptorDacl)>("advapi32.dll", "SetSecurityDescriptorDacl");
     decltype(GetSecurityDescriptorOwner)* getOwner =
         systemFunction<decltype(GetSecurityDescriptorOwner)>("advapi32.dll", "GetSecurityDescriptorOwner");
     decltype(GetKernelObjectSecurity)* getObjectSecurity =
         systemFunction<decltype(GetKernelObjectSecurity)>("advapi32.dll", "GetKernelObjectSecurity");
     decltype(SetKernelObjectSecurity)* setObjectSecurity =
         systemFunction<decltype(SetKernelObjectSecurity)>("advapi32.dll", "SetKernelObjectSecurity");
-    decltype(GetTokenInformation)* tokenInformation = systemFunction<decltype(GetTokenInformation)>("advapi32.dll", "GetTokenInformation");
+    decltype(GetTokenInformation)* tokenInformation =
+        systemFunction<decltype(GetTokenInformation)>("advapi32.dll", "GetTokenInformation");
     // Windows 2000 and later only: without it, NT 4.0 inherits nothing into
     // a descriptor given explicitly anyway.
     decltype(SetSecurityDescriptorControl)* setControl =
@@ -41,7 +45,8 @@ struct SecurityApi {
     bool complete() const
     {
         return allocateSid && freeSid && sidLength && equalSid && initializeAcl && addAllowed && getAce &&
-               initializeDescriptor && setDacl && getOwner && getObjectSecurity && setObjectSecurity && tokenInformation;
+               initializeDescriptor && setDacl && getOwner && getObjectSecurity && setObjectSecurity &&
+               tokenInformation;
     }
 };
 
@@ -106,8 +111,8 @@ public:
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
         std::vector<DWORD> user(64);
         DWORD size = 0;
-        return api.tokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size() * sizeof(DWORD)),
-                                    &size) &&
+        return api.tokenInformation(token.get(), TokenUser, user.data(),
+                                    static_cast<DWORD>(user.size() * sizeof(DWORD)), &size) &&
                api.equalSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
     }
 
@@ -179,7 +184,8 @@ bool makeFolderPrivate(const std::string& path)
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     if (!api.getOwner(current.data(), &owner, &defaulted) || !descriptor.isTrustedOwner(owner)) return false;
-    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (major >= 5 ? PROTECTED_DACL_SECURITY_INFORMATION : 0);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | (major >= 5 ? PROTECTED_DACL_SECURITY_INFORMATION : 0);
     return api.setObjectSecurity(folder.get(), what, descriptor.get()) != 0;
 }
 

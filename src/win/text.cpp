@@ -56,10 +56,7 @@ std::string upperCase(std::string text)
     return text;
 }
 
-bool sameText(const std::string& a, const std::string& b)
-{
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
+bool sameText(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 std::string lowerAscii(std::string text)
 {
@@ -68,10 +65,7 @@ std::string lowerAscii(std::string text)
     return text;
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 void stripTrailingBackslashes(std::string& path)
 {

@@ -5,12 +5,11 @@
 namespace {
 
 // The calls that change something: each one a point where a run may be killed.
-const std::pair<const char*, const char*> changes[] = {
-    {"kernel32", "CopyFileA"},  {"kernel32", "MoveFileA"},         {"kernel32", "MoveFileExA"},
-    {"kernel32", "DeleteFileA"}, {"kernel32", "CreateDirectoryA"}, {"kernel32", "RemoveDirectoryA"},
-    {"kernel32", "SetEndOfFile"}, {"advapi32", "RegSetValueExA"},  {"advapi32", "RegDeleteKeyA"},
-    {"msi", "MsiDatabaseCommit"}, {"cabinet", "FCIFlushCabinet"},  {"cabinet", "FDICopy"},
-    {"ole32", "StgOpenStorage"}};
+const std::pair<const char*, const char*> changes[] = {{"kernel32", "CopyFileA"},    {"kernel32", "MoveFileA"},        {"kernel32", "MoveFileExA"},
+                                                       {"kernel32", "DeleteFileA"},  {"kernel32", "CreateDirectoryA"}, {"kernel32", "RemoveDirectoryA"},
+                                                       {"kernel32", "SetEndOfFile"}, {"advapi32", "RegSetValueExA"},   {"advapi32", "RegDeleteKeyA"},
+                                                       {"msi", "MsiDatabaseCommit"}, {"cabinet", "FCIFlushCabinet"},   {"cabinet", "FDICopy"},
+                                                       {"ole32", "StgOpenStorage"}};
 
 void poke(HANDLE process, uintptr_t address, BYTE value, BYTE* old = nullptr)
 {
@@ -60,8 +59,7 @@ void debug(const PROCESS_INFORMATION& process, int killAt, DWORD timeoutMs, Run&
                 if (offset.first == lowerName(path)) poke(process.hProcess, base + offset.second, 0xCC, &original[base + offset.second]);
         } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
             result.finished = true;
-        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT && record.ExceptionCode == EXCEPTION_BREAKPOINT &&
-                   original.count(at)) {
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT && record.ExceptionCode == EXCEPTION_BREAKPOINT && original.count(at)) {
             if (++result.calls == killAt) {
                 TerminateProcess(process.hProcess, 99);
             } else {

@@ -10,7 +10,7 @@
 
 namespace kit {
 
-inline std::string binDir()  // where the built programs are
+inline std::string binDir() // where the built programs are
 {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -33,8 +33,7 @@ inline bool writeFile(const std::string& path, const std::string& content)
 
 inline bool readFile(const std::string& path, std::string& content)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     char buffer[65536];
     DWORD got = 0;
     for (content.clear(); ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0;) content.append(buffer, got);
@@ -51,7 +50,7 @@ inline bool exists(const std::string& path)
     return search != INVALID_HANDLE_VALUE || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline std::vector<std::string> listDir(const std::string& path)  // sorted, without "." and ".."
+inline std::vector<std::string> listDir(const std::string& path) // sorted, without "." and ".."
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
@@ -67,8 +66,7 @@ inline std::vector<std::string> listDir(const std::string& path)  // sorted, wit
 inline std::string unixPath(const std::string& path)
 {
     using Convert = char*(CDECL*)(const WCHAR*);
-    const auto convert = reinterpret_cast<Convert>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
     WCHAR wide[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
     char* got = convert ? convert(wide) : nullptr;
@@ -97,8 +95,8 @@ inline HKEY openKey(const std::string& key, REGSAM access, bool create = false)
 {
     std::string path;
     HKEY root = rootOf(key, path), handle;
-    const LONG rc = create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, &handle, nullptr)
-                           : RegOpenKeyExA(root, path.c_str(), 0, access, &handle);
+    const LONG rc =
+        create ? RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, &handle, nullptr) : RegOpenKeyExA(root, path.c_str(), 0, access, &handle);
     return rc == ERROR_SUCCESS ? handle : nullptr;
 }
 
@@ -107,9 +105,8 @@ inline HKEY openKey(const std::string& key, REGSAM access, bool create = false)
 inline bool setValue(const std::string& key, const std::string& name, DWORD type, const std::string& data)
 {
     HKEY handle = openKey(key, KEY_SET_VALUE, true);
-    const bool ok = handle && (type == REG_NONE || !RegSetValueExA(handle, name.c_str(), 0, type,
-                                                                   reinterpret_cast<const BYTE*>(data.data()),
-                                                                   static_cast<DWORD>(data.size())));
+    const bool ok = handle && (type == REG_NONE ||
+                               !RegSetValueExA(handle, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size())));
     RegCloseKey(handle);
     return ok;
 }
@@ -138,8 +135,7 @@ inline void deleteKey(const std::string& key, const char* value = nullptr)
     HKEY handle = openKey(key, KEY_ALL_ACCESS);
     std::vector<std::string> children;
     char name[512];
-    for (DWORD size = sizeof name; !value && !RegEnumKeyExA(handle, static_cast<DWORD>(children.size()), name, &size,
-                                                            nullptr, nullptr, nullptr, nullptr);
+    for (DWORD size = sizeof name; !value && !RegEnumKeyExA(handle, static_cast<DWORD>(children.size()), name, &size, nullptr, nullptr, nullptr, nullptr);
          size = sizeof name)
         children.push_back(name);
     if (value) RegDeleteValueA(handle, value);

@@ -27,10 +27,10 @@ struct Run {
     bool started = false, finished = false;
     DWORD exitCode = 0;
     std::vector<Dialog> dialogs;
-    int calls = 0;  // a debugged run: the changes the program reached
+    int calls = 0; // a debugged run: the changes the program reached
 };
 
-inline bool echoDialogs = false;  // print each dialog as it appears: a restart may end this program
+inline bool echoDialogs = false; // print each dialog as it appears: a restart may end this program
 
 std::string describe(const Dialog& d);
 
@@ -59,5 +59,4 @@ void debug(const PROCESS_INFORMATION& process, int killAt, DWORD timeoutMs, Run&
 // database; -1 counts the changes. "wineboot.exe -r" is the next start of
 // Windows (delayed moves, WinInit.Ini, RunOnce): it ends only when the
 // programs the start ran, and those they started, have ended.
-Run runCommand(const std::string& commandLine, const std::string& folder, const std::vector<Answer>& answers, int killAt = 0,
-               DWORD timeoutMs = 120000);
+Run runCommand(const std::string& commandLine, const std::string& folder, const std::vector<Answer>& answers, int killAt = 0, DWORD timeoutMs = 120000);

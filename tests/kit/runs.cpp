@@ -32,8 +32,8 @@ Run runCommand(const std::string& commandLine, const std::string& folder, const 
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
         std::string line = commandLine;
-        result.started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, killAt ? DEBUG_ONLY_THIS_PROCESS : 0,
-                                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+        result.started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, killAt ? DEBUG_ONLY_THIS_PROCESS : 0, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &process);
         if (result.started && killAt) debug(process, killAt, timeoutMs, result);
         if (result.started && !killAt) result.finished = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
         if (result.started && !result.finished) TerminateProcess(process.hProcess, 255);
@@ -45,7 +45,7 @@ Run runCommand(const std::string& commandLine, const std::string& folder, const 
             for (const DWORD begin = GetTickCount(); startProgramsRunning() && GetTickCount() - begin < timeoutMs;) Sleep(100);
             result.finished = result.finished && !startProgramsRunning();
         }
-        Sleep(200);  // dialogs of programs it started may still be closing
+        Sleep(200); // dialogs of programs it started may still be closing
     });
     return result;
 }

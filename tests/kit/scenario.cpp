@@ -64,12 +64,9 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string env(const char* name, const std::string& otherwise = "")
-{
-    return getenv(name) ? getenv(name) : otherwise;
-}
+std::string env(const char* name, const std::string& otherwise = "") { return getenv(name) ? getenv(name) : otherwise; }
 
-std::string folder(UINT (WINAPI* query)(LPSTR, UINT))
+std::string folder(UINT(WINAPI* query)(LPSTR, UINT))
 {
     char buffer[MAX_PATH] = {};
     query(buffer, MAX_PATH);
@@ -78,17 +75,14 @@ std::string folder(UINT (WINAPI* query)(LPSTR, UINT))
 
 UINT WINAPI tempPath(LPSTR buffer, UINT size) { return GetTempPathA(size, buffer); }
 
-int button(const std::string& name)
-{
-    return name == "yes" ? IDYES : name == "no" ? IDNO : name == "escape" ? pressEscape : IDOK;
-}
+int button(const std::string& name) { return name == "yes" ? IDYES : name == "no" ? IDNO : name == "escape" ? pressEscape : IDOK; }
 
 Words split(const std::string& line)
 {
     Words words;
     for (size_t i = line.find_first_not_of(" \t"); i != std::string::npos; i = line.find_first_not_of(" \t", i)) {
         std::string word;
-        if (line[i] == '"')  // inside quotes, \" is a quote character
+        if (line[i] == '"') // inside quotes, \" is a quote character
             for (++i; i < line.size() && line[i++] != '"';) word += line[i - 1] == '\\' && line[i] == '"' ? line[i++] : line[i - 1];
         else
             for (; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i) word += line[i];
@@ -139,9 +133,14 @@ public:
             if (!words.empty() && words[0][0] != '#' && words[0] != "families") lines_.push_back({number, words});
         }
         const std::map<std::string, int> codes = {{"win98", 1}, {"nt40", 2}, {"nt351", 3}, {"win2k", 4}, {"win2003", 4}, {"winxp", 5}};
-        vars_ = {{"FAMILY", std::to_string(codes.count(family) ? codes.at(family) : 0)}, {"WINDIR", folder(GetWindowsDirectoryA)},
-                 {"SYSDIR", folder(GetSystemDirectoryA)}, {"TEMP", folder(tempPath)}, {"BIN", kit::binDir()},
-                 {"PROGRAMS", "C:\\Program Files"}, {"OUT", out_}, {"FIXTURES", env("TREVIX_FIXTURES")}};
+        vars_ = {{"FAMILY", std::to_string(codes.count(family) ? codes.at(family) : 0)},
+                 {"WINDIR", folder(GetWindowsDirectoryA)},
+                 {"SYSDIR", folder(GetSystemDirectoryA)},
+                 {"TEMP", folder(tempPath)},
+                 {"BIN", kit::binDir()},
+                 {"PROGRAMS", "C:\\Program Files"},
+                 {"OUT", out_},
+                 {"FIXTURES", env("TREVIX_FIXTURES")}};
         kit::setValue("HKCU\\Software\\Wine\\AppDefaults\\trevix.exe", "Version", REG_SZ, family + '\0');
     }
 
@@ -158,8 +157,7 @@ public:
 private:
     void fail(int line, const std::string& message)
     {
-        std::printf("%s:%d: %s%s\n", path_.c_str(), line, point_ ? ("kill point " + std::to_string(point_) + ": ").c_str() : "",
-                    message.c_str());
+        std::printf("%s:%d: %s%s\n", path_.c_str(), line, point_ ? ("kill point " + std::to_string(point_) + ": ").c_str() : "", message.c_str());
         ++failures_;
     }
 
@@ -184,7 +182,7 @@ private:
             for (const auto& var : vars_)
                 for (size_t at; (at = word.find("$" + var.first)) != std::string::npos;) word.replace(at, var.first.size() + 1, var.second);
         }
-        words.resize(std::max<size_t>(words.size() + 1, 8));  // an empty word always ends the line
+        words.resize(std::max<size_t>(words.size() + 1, 8)); // an empty word always ends the line
         return true;
     }
 
@@ -255,7 +253,7 @@ private:
     {
         Words w = line.second;
         if (!expand(line.first, w)) return;
-        while (w[0] == "on" || w[0] == "except") {  // "on FAMILIES DIRECTIVE..."
+        while (w[0] == "on" || w[0] == "except") { // "on FAMILIES DIRECTIVE..."
             if ((("," + w[1] + ",").find("," + family_ + ",") != std::string::npos) != (w[0] == "on")) return;
             w.erase(w.begin(), w.begin() + 2);
         }
@@ -278,7 +276,8 @@ private:
     const std::map<std::string, std::function<void(int, const Words&)>> directives_ = {
         {"set", [this](int, const Words& w) { vars_[w[1]] = w[2]; }},
         {"env", [](int, const Words& w) { SetEnvironmentVariableA(w[1].c_str(), w[2].c_str()); }},
-        {"product", [this](int n, const Words& w) {
+        {"product",
+         [this](int n, const Words& w) {
              // A product folder with its settings file, the registry saying it is installed.
              const std::string key = "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System";
              directives_.at("dir")(n, w);
@@ -288,30 +287,34 @@ private:
              vars_["PRODUCT"] = w[1];
              keys_.push_back("HKLM\\Software\\Veltrane");
          }},
-        {"modules", [this](int, const Words& w) {
+        {"modules",
+         [this](int, const Words& w) {
              vars_["MODULES"] = vars_["PRODUCT"] + "\\Packager\\Merge Modules";
              CreateDirectoryA((vars_["PRODUCT"] + "\\Packager").c_str(), nullptr);
              CreateDirectoryA(vars_["MODULES"].c_str(), nullptr);
-             for (size_t i = 1; !w[i].empty(); ++i)
-                 CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE);
+             for (size_t i = 1; !w[i].empty(); ++i) CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE);
          }},
-        {"package", [this](int n, const Words& w) {
+        {"package",
+         [this](int n, const Words& w) {
              directives_.at("dir")(n, w);
              for (const char* program : {"trevix.exe", "trevixrun.exe"})
                  CopyFileA(kit::join(kit::binDir(), program).c_str(), kit::join(w[1], program).c_str(), FALSE);
              vars_["PKG"] = w[1];
          }},
-        {"dir", [this](int, const Words& w) {
+        {"dir",
+         [this](int, const Words& w) {
              CreateDirectoryA(w[1].c_str(), nullptr);
              made_.push_back(w[1]);
          }},
         {"file", [this](int n, const Words& w) { write(n, w[1], text(w[2], w[3])); }},
-        {"copy", [this](int n, const Words& w) {
+        {"copy",
+         [this](int n, const Words& w) {
              for (size_t i = 2; !w[i].empty(); ++i)
                  if (!CopyFileA(w[1].c_str(), w[i].c_str(), FALSE)) fail(n, "cannot copy " + w[1] + " to " + w[i]);
          }},
         {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
-        {"link", [this](int n, const Words& w) {
+        {"link",
+         [this](int n, const Words& w) {
              // A Linux program started from here runs as itself.
              std::string line = "Z:\\bin\\ln -s \"" + kit::unixPath(w[2]) + "\" \"" + kit::unixPath(w[1]) + "\"";
              STARTUPINFOA startup = {};
@@ -322,13 +325,15 @@ private:
              for (const DWORD begin = GetTickCount(); !kit::exists(w[1]) && GetTickCount() - begin < 5000;) Sleep(50);
              if (!(GetFileAttributesA(w[1].c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
          }},
-        {"fill", [](int, const Words& w) {
+        {"fill",
+         [](int, const Words& w) {
              ULARGE_INTEGER free = {};
              GetDiskFreeSpaceExA(w[1].substr(0, 3).c_str(), &free, nullptr, nullptr);
              kit::writeFile(w[1], std::string(static_cast<size_t>(free.QuadPart - std::strtoull(w[2].c_str(), nullptr, 0)), 'f'));
          }},
         {"settings", [this](int n, const Words& w) { write(n, w[1], kit::settingsFile(number(w[2]), number(w[3]), number(w[4]), number(w[5]))); }},
-        {"reg", [this](int n, const Words& w) {
+        {"reg",
+         [this](int n, const Words& w) {
              const DWORD value = number(w[4]);
              const DWORD type = w[3] == "dword" ? REG_DWORD : w[3] == "key" ? REG_NONE : REG_SZ;
              if (!kit::setValue(w[1], w[2] == "@" ? "" : w[2], type, type == REG_DWORD ? std::string(reinterpret_cast<const char*>(&value), 4) : w[4] + '\0'))
@@ -336,63 +341,83 @@ private:
              keys_.push_back(w[1]);
          }},
         {"reg-delete", [](int, const Words& w) { kit::deleteKey(w[1], w[2].empty() ? nullptr : w[2].c_str()); }},
-        {"hold", [this](int n, const Words& w) {
+        {"hold",
+         [this](int n, const Words& w) {
              held_.push_back(CreateFileA(w[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
              if (held_.back() == INVALID_HANDLE_VALUE) fail(n, "cannot hold " + w[1]);
          }},
         {"release", [this](int, const Words&) { release(); }},
-        {"answer", [this](int, const Words& w) { answers_.insert(answers_.begin(), {w[1], w[3], button(w[2])}); }},
-        {"run", [this](int n, const Words& w) {
+        {"answer",
+         [this](int, const Words& w) {
+             answers_.insert(answers_.begin(), {w[1], w[3], button(w[2])});
+         }},
+        {"run",
+         [this](int n, const Words& w) {
              std::string in;
              const std::string program = command(w, 1, &in);
              last_ = runCommand(program, in, answers_);
              if (!last_.finished) fail(n, "run " + program + (last_.started ? " did not end in time" : " did not start"));
              for (const Dialog& d : last_.dialogs) std::printf("    dialog: %s\n", describe(d).c_str());
          }},
-        {"restart", [this](int n, const Words&) { directives_.at("run")(n, {"run", "wineboot.exe", "-r", ""}); }},
-        {"export", [this](int, const Words& w) {
+        {"restart",
+         [this](int n, const Words&) {
+             directives_.at("run")(n, {"run", "wineboot.exe", "-r", ""});
+         }},
+        {"export",
+         [this](int, const Words& w) {
              std::string expectations;
              for (size_t i = 3; !w[i].empty(); ++i) expectations += w[i] + "\n";
              exportModule(w[1], w[2], expectations);
          }},
         {"expect-exit", [this](int n, const Words& w) { expect(n, "exit status", std::to_string(last_.exitCode), w[1]); }},
         {"expect-dialogs", [this](int n, const Words& w) { expect(n, "dialogs", std::to_string(last_.dialogs.size()), w[1]); }},
-        {"expect-dialog", [this](int n, const Words& w) {
+        {"expect-dialog",
+         [this](int n, const Words& w) {
              const size_t index = std::strtoul(w[1].c_str(), nullptr, 10);
              if (index >= last_.dialogs.size()) return fail(n, "no dialog " + w[1]);
              const Dialog& d = last_.dialogs[index];
-             const std::map<std::string, std::string> fields = {{"caption", d.caption}, {"text", d.text}, {"buttons", d.buttons},
-                                                                {"icon", d.icon}, {"owner", d.owner}, {"bar", d.bar}};
+             const std::map<std::string, std::string> fields = {{"caption", d.caption}, {"text", d.text},   {"buttons", d.buttons},
+                                                                {"icon", d.icon},       {"owner", d.owner}, {"bar", d.bar}};
              for (size_t i = 2; !w[i].empty(); ++i) {
                  const std::string field = w[i].substr(0, w[i].find('='));
                  Words want = {w[i].substr(std::min(w[i].size(), field.size() + 1))};
-                 if (!fields.count(field)) fail(n, "no dialog field " + field);
-                 else if (expand(n, want)) expect(n, "dialog " + field, fields.at(field), text(want[0]));
+                 if (!fields.count(field))
+                     fail(n, "no dialog field " + field);
+                 else if (expand(n, want))
+                     expect(n, "dialog " + field, fields.at(field), text(want[0]));
              }
          }},
-        {"expect-reg", [this](int n, const Words& w) {
+        {"expect-reg",
+         [this](int n, const Words& w) {
              std::string data;
              const bool found = kit::readValue(w[1], w[2] == "@" ? "" : w[2], data);
-             if (w[3] == "absent" || !found) expect(n, w[1] + " " + w[2], found ? "present" : "absent", w[3] == "absent" ? "absent" : "present");
-             else expect(n, w[2], w[3] == "dword" ? std::to_string(*reinterpret_cast<const DWORD*>(data.data())) : data.c_str(), w[4]);
+             if (w[3] == "absent" || !found)
+                 expect(n, w[1] + " " + w[2], found ? "present" : "absent", w[3] == "absent" ? "absent" : "present");
+             else
+                 expect(n, w[2], w[3] == "dword" ? std::to_string(*reinterpret_cast<const DWORD*>(data.data())) : data.c_str(), w[4]);
          }},
         {"expect-key", [this](int n, const Words& w) { expect(n, w[1], kit::keyExists(w[1]) ? "present" : "absent", w[2]); }},
-        {"expect-file", [this](int n, const Words& w) {
+        {"expect-file",
+         [this](int n, const Words& w) {
              std::string data;
              const bool found = kit::exists(w[1]);
-             if (w[2] == "absent" || w[2] == "present") expect(n, w[1], found ? "present" : "absent", w[2]);
-             else if (!kit::readFile(w[1], data) || !matches(data, text(w[2], w[3]))) fail(n, w[1] + (found ? " holds other text" : " is missing"));
+             if (w[2] == "absent" || w[2] == "present")
+                 expect(n, w[1], found ? "present" : "absent", w[2]);
+             else if (!kit::readFile(w[1], data) || !matches(data, text(w[2], w[3])))
+                 fail(n, w[1] + (found ? " holds other text" : " is missing"));
          }},
-        {"expect-same", [this](int n, const Words& w) {
+        {"expect-same",
+         [this](int n, const Words& w) {
              std::string data, other;
              if (!kit::readFile(w[1], data) || !kit::readFile(w[2], other) || data != other) fail(n, w[1] + " differs from " + w[2]);
          }},
-        {"expect-settings", [this](int n, const Words& w) {
+        {"expect-settings",
+         [this](int n, const Words& w) {
              unsigned major = 0, minor = 0;
-             expect(n, w[1], kit::settingsVersion(w[1], major, minor) ? std::to_string(major) + "." + std::to_string(minor) : "none",
-                    w[2] + "." + w[3]);
+             expect(n, w[1], kit::settingsVersion(w[1], major, minor) ? std::to_string(major) + "." + std::to_string(minor) : "none", w[2] + "." + w[3]);
          }},
-        {"expect-tail", [this](int n, const Words& w) {
+        {"expect-tail",
+         [this](int n, const Words& w) {
              std::string data;
              kit::readFile(w[1], data);
              // Only a whole line counts: the file ends with a line break.
@@ -404,14 +429,16 @@ private:
              while (!w[i].empty() && !matches(last, w[i])) ++i;
              if (w[i].empty()) fail(n, w[1] + " ends with \"" + last + "\"");
          }},
-        {"expect-names", [this](int n, const Words& w) {
+        {"expect-names",
+         [this](int n, const Words& w) {
              std::string data;
              if (!kit::readValue(w[1], w[2], data)) return;
              const size_t open = data.find('"'), close = data.find('"', open + 1);
              const std::string named = close == std::string::npos ? "" : data.substr(open + 1, close - open - 1);
              if (named.empty() || !kit::exists(named)) fail(n, w[2] + " names no file that is there: " + data.c_str());
          }},
-        {"expect-log", [this](int n, const Words& w) {
+        {"expect-log",
+         [this](int n, const Words& w) {
              std::string data, want;
              for (size_t i = 2; !w[i].empty() && w[i] != "empty"; ++i) want += w[i] + "\r\n";
              kit::readFile(w[1], data);

@@ -39,8 +39,8 @@ void readBar(HWND window, std::string& bar)
 {
     HWND control = GetDlgItem(window, 1003);
     if (!control || !isClass(control, PROGRESS_CLASSA)) return;
-    const std::string range = std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." +
-                              std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
+    const std::string range =
+        std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0)) + ".." + std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0)) + "@";
     const std::string reading = range + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
     if (IsWindowVisible(window) && (bar.empty() || bar.compare(0, range.size(), range) == 0)) bar = reading;
 }
@@ -73,21 +73,24 @@ struct Watcher {
         EnumWindows(collect, reinterpret_cast<LPARAM>(&windows));
         // Known dialogs first: a bar's position is read before an answer lets the run go on.
         for (HWND window : windows)
-            if (seen.count(window)) readBar(window, seen[window].second.bar);
-            else fresh.insert(fresh.begin(), window);  // bottom first: the order of appearance
+            if (seen.count(window))
+                readBar(window, seen[window].second.bar);
+            else
+                fresh.insert(fresh.begin(), window); // bottom first: the order of appearance
         for (HWND window : fresh) {
-            Sleep(50);  // let the dialog finish its initialisation
+            Sleep(50); // let the dialog finish its initialisation
             if (!IsWindow(window)) continue;
             const Dialog d = inspect(window);
             const int order = static_cast<int>(seen.size());
             seen[window] = {order, d};
             if (echoDialogs) std::printf("  dialog: %s\n", describe(d).c_str()), std::fflush(stdout);
-            auto rule = std::find_if(answers.begin(), answers.end(), [&](const Answer& a) {
-                return a.caption == d.caption && d.text.find(a.text) != std::string::npos;
-            });
+            auto rule = std::find_if(answers.begin(), answers.end(),
+                                     [&](const Answer& a) { return a.caption == d.caption && d.text.find(a.text) != std::string::npos; });
             const int press = rule == answers.end() ? IDOK : rule->button;
-            if (press == pressEscape) PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            else if (HWND button = GetDlgItem(window, press)) PostMessageA(window, WM_COMMAND, press, reinterpret_cast<LPARAM>(button));
+            if (press == pressEscape)
+                PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            else if (HWND button = GetDlgItem(window, press))
+                PostMessageA(window, WM_COMMAND, press, reinterpret_cast<LPARAM>(button));
         }
     }
 };
@@ -99,8 +102,7 @@ DWORD WINAPI watch(void* self)
     HMODULE library = LoadLibraryA(kit::join(kit::binDir(), "kitlib.dll").c_str());
     auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(library, "iconMarkHook")));
     HHOOK handle = hook ? SetWindowsHookExA(WH_CBT, hook, library, 0) : nullptr;
-    for (auto* watcher = static_cast<Watcher*>(self);
-         MsgWaitForMultipleObjects(1, &watcher->stop, FALSE, 20, QS_ALLINPUT) != WAIT_OBJECT_0;) {
+    for (auto* watcher = static_cast<Watcher*>(self); MsgWaitForMultipleObjects(1, &watcher->stop, FALSE, 20, QS_ALLINPUT) != WAIT_OBJECT_0;) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
         watcher->poll();
@@ -115,8 +117,7 @@ std::string describe(const Dialog& d)
 {
     std::string text = d.text;
     std::replace(text.begin(), text.end(), '\n', ' ');
-    return "[" + d.caption + "] \"" + text + "\" buttons=" + d.buttons + " icon=" + d.icon + " owner=" + d.owner +
-           (d.bar.empty() ? "" : " bar=" + d.bar);
+    return "[" + d.caption + "] \"" + text + "\" buttons=" + d.buttons + " icon=" + d.icon + " owner=" + d.owner + (d.bar.empty() ? "" : " bar=" + d.bar);
 }
 
 std::vector<Dialog> watchDialogs(const std::vector<Answer>& answers, const std::function<void()>& during)

@@ -59,10 +59,7 @@ struct Factory : IClassFactory {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override { return *out = this, S_OK; }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override
-    {
-        return registration.QueryInterface(riid, out);
-    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override { return registration.QueryInterface(riid, out); }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 } factory;
 
@@ -87,10 +84,7 @@ __declspec(dllexport) HRESULT WINAPI DllRegisterServer()
     return S_OK;
 }
 
-__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID riid, void** out)
-{
-    return factory.QueryInterface(riid, out);
-}
+__declspec(dllexport) HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID riid, void** out) { return factory.QueryInterface(riid, out); }
 
 __declspec(dllexport) LRESULT CALLBACK iconMarkHook(int code, WPARAM wParam, LPARAM lParam)
 {
@@ -99,7 +93,7 @@ __declspec(dllexport) LRESULT CALLBACK iconMarkHook(int code, WPARAM wParam, LPA
     if (code == HCBT_ACTIVATE && GetClassNameA(window, name, sizeof name) && !lstrcmpA(name, "#32770") && !GetPropA(window, "kit.icon")) {
         HICON icon = control ? reinterpret_cast<HICON>(SendMessageA(control, STM_GETICON, 0, 0)) : nullptr;
         const LPCSTR known[] = {IDI_ASTERISK, IDI_QUESTION, IDI_EXCLAMATION, IDI_HAND};
-        UINT_PTR kind = icon ? 9 : 8;  // unknown, none
+        UINT_PTR kind = icon ? 9 : 8; // unknown, none
         for (UINT_PTR i = 0; i < 4; ++i) kind = icon && LoadIconA(nullptr, known[i]) == icon ? i + 1 : kind;
         SetPropA(window, "kit.icon", reinterpret_cast<HANDLE>(kind));
     }

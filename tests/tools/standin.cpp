@@ -19,9 +19,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     std::string line = path.substr(path.rfind('\\') + 1) + (end < command.size() ? command.substr(end) : "");
     HWND dialog = FindWindowA("#32770", "Corvindale Update");
     HWND bar = dialog ? GetDlgItem(dialog, 1003) : nullptr;
-    if (bar)
-        line += " bar=" + std::to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)) + "@" +
-                std::to_string(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    if (bar) line += " bar=" + std::to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)) + "@" + std::to_string(SendMessageA(bar, PBM_GETPOS, 0, 0));
     char other[MAX_PATH] = {};
     if (GetEnvironmentVariableA("STANDIN_RUN", other, sizeof other)) {
         STARTUPINFOA startup = {};
@@ -33,8 +31,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             line += " ran " + std::to_string(code);
     }
     line += "\r\n";
-    HANDLE log = CreateFileA((path.substr(0, path.rfind('\\')) + "\\standin.log").c_str(), FILE_APPEND_DATA,
-                             FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE log = CreateFileA((path.substr(0, path.rfind('\\')) + "\\standin.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(log);

@@ -27,8 +27,8 @@
 namespace {
 
 using namespace std::string_literals;
-const std::string root = "C:\\gen", product = root + "\\product", package = root + "\\pkg",
-                  modules = product + "\\Packager\\Merge Modules", newFiles = modules + "\\NewFiles";
+const std::string root = "C:\\gen", product = root + "\\product", package = root + "\\pkg", modules = product + "\\Packager\\Merge Modules",
+                  newFiles = modules + "\\NewFiles";
 std::mt19937 rng;
 HANDLE progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
@@ -41,8 +41,8 @@ std::string noise(size_t most)
     return text;
 }
 
-const std::vector<std::string> awkward = {"", ".", "..", "...", "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll", "\\\\srv\\x",
-                                          "a/b", "CON", "nul.txt", "COM1", "LPT9.dll", "x ", std::string(300, 'n')};
+const std::vector<std::string> awkward = {"",           ".",   "..",  "...",     "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll",
+                                          "\\\\srv\\x", "a/b", "CON", "nul.txt", "COM1",      "LPT9.dll",   "x ",      std::string(300, 'n')};
 const std::vector<std::string> installed = {"cvd.exe", "Long Name.dll", "cvdadmn.dll"};
 // A temporary folder whose path leaves no room for the run folder's.
 const std::string longTemp = root + "\\" + std::string(243, 'm');
@@ -108,8 +108,7 @@ struct Machine {
             if (!now.count(entry.first)) return "removed outside: " + entry.first;
         std::string content;
         for (const std::string& name : installed)
-            if (!kit::readFile(kit::join(product, name), content) || (content != "old " + name && content != "new " + name))
-                return name + " lost or cut";
+            if (!kit::readFile(kit::join(product, name), content) || (content != "old " + name && content != "new " + name)) return name + " lost or cut";
         return "";
     }
 } machine;
@@ -133,9 +132,12 @@ std::string manifest()
     for (int s = rng() % 6; s >= 0; --s) {
         text += "[" + (rng() % 8 ? pick({"COMMON", "FULL.WINDOWSXP", "HOSTADMIN", "REMOTEMANAGE", "PACKAGER.RESOURCES"}) : noise(20)) + "]\r\n";
         for (int k = rng() % 8; k >= 0; --k)
-            text += (rng() % 2 ? pick(installed) : rng() % 2 ? pick(awkward) : noise(12)) + "=" +
-                    (rng() % 4 ? pick({"PROGDIR", "VELDIR", "PACKAGERRESDIR", "DELETE", "delete", "x.dll", "..\\x.dll", "C:\\x", "CON", ""})
-                               : noise(40)) + "\r\n";
+            text += (rng() % 2   ? pick(installed)
+                     : rng() % 2 ? pick(awkward)
+                                 : noise(12)) +
+                    "=" +
+                    (rng() % 4 ? pick({"PROGDIR", "VELDIR", "PACKAGERRESDIR", "DELETE", "delete", "x.dll", "..\\x.dll", "C:\\x", "CON", ""}) : noise(40)) +
+                    "\r\n";
     }
     return text;
 }
@@ -208,8 +210,7 @@ std::string stamp(const std::string& input)
     if (installedNow != image) return "the installed settings file changed";
     if (!genuine) return after == image ? "" : "a foreign file was rewritten";
     if (!kit::settingsVersion(staged, newMajor, newMinor) ||
-        (after != image && (after.size() != 8192 || after.compare(12, std::string::npos, image, 12, 8192 - 12) ||
-                            after.compare(0, 8, image, 0, 8))))
+        (after != image && (after.size() != 8192 || after.compare(12, std::string::npos, image, 12, 8192 - 12) || after.compare(0, 8, image, 0, 8))))
         return "the staged file changed beyond its version";
     if (newMajor != (major & 0xFFFF ? major & 0xFFFF : oldMajor) || newMinor != (minor & 0xFFFF ? minor & 0xFFFF : oldMinor))
         return "the staged version is " + std::to_string(newMajor) + "." + std::to_string(newMinor);
@@ -227,7 +228,7 @@ std::string cabinet()
     if (rng() % 8 == 0) {
         cab.insert(36, 4, '\0');
         cab[30] |= 4;
-        for (size_t at : {8, 16, 40}) {  // the size, where the files and the data start
+        for (size_t at : {8, 16, 40}) { // the size, where the files and the data start
             unsigned long field = 0;
             for (int i = 3; i >= 0; --i) field = field << 8 | static_cast<unsigned char>(cab[at + i]);
             for (int i = 0; i < 4; ++i) cab[at + i] = static_cast<char>((field + 4) >> 8 * i);
@@ -235,10 +236,13 @@ std::string cabinet()
         return cab;
     }
     for (int i = 1 + rng() % 3; i > 0; --i) {
-        const size_t at = std::vector<size_t>{26, 28, 30, 8}[rng() % 4];  // folders, files, flags, size
-        if (rng() % 3 == 0) cab.resize(rng() % (cab.size() + 1));
-        else if (rng() % 2 && cab.size() > at + 1) cab[at] = static_cast<char>(rng() % 6), cab[at + 1] = 0;
-        else if (cab.size() > 60) cab.replace(60 + rng() % (cab.size() - 60), 0, pick(awkward) + '\0');
+        const size_t at = std::vector<size_t>{26, 28, 30, 8}[rng() % 4]; // folders, files, flags, size
+        if (rng() % 3 == 0)
+            cab.resize(rng() % (cab.size() + 1));
+        else if (rng() % 2 && cab.size() > at + 1)
+            cab[at] = static_cast<char>(rng() % 6), cab[at + 1] = 0;
+        else if (cab.size() > 60)
+            cab.replace(60 + rng() % (cab.size() - 60), 0, pick(awkward) + '\0');
     }
     // Often a header that tells the truth about the size: then the names and
     // the data are what FDI reads.
@@ -252,8 +256,7 @@ std::string cabinet()
 bool wellFormed(const std::string& cab)
 {
     auto field = [&](size_t at) { return static_cast<unsigned char>(cab[at]) | static_cast<unsigned char>(cab[at + 1]) << 8; };
-    return cab.size() >= 36 && field(26) == 1 && field(28) >= 1 && field(30) == 0 &&
-           (field(8) | static_cast<unsigned long>(field(10)) << 16) == cab.size();
+    return cab.size() >= 36 && field(26) == 1 && field(28) >= 1 && field(30) == 0 && (field(8) | static_cast<unsigned long>(field(10)) << 16) == cab.size();
 }
 
 std::string unpack(const std::string& cab)
@@ -278,20 +281,22 @@ std::string folders()
 {
     std::string text;
     for (int i = 0; i < 7; ++i)
-        text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x",
-                                   "relative\\x", std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l'), longTemp})
-                           : noise(30)) + "\n";
+        text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x", "relative\\x",
+                                   std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l'), longTemp})
+                           : noise(30)) +
+                "\n";
     return text;
 }
 
 std::string resolve(const std::string& text)
 {
-    const char* const places[][2] = {{"System", "InstallDir"}, {"", "CommonFilesDir"}, {"Shared", ""}, {"Shared", "Tidewarden"},
-                                     {"System", "CMSDir"}, {"System", "FilesDirectory"}};
+    const char* const places[][2] = {{"System", "InstallDir"}, {"", "CommonFilesDir"}, {"Shared", ""},
+                                     {"Shared", "Tidewarden"}, {"System", "CMSDir"},   {"System", "FilesDirectory"}};
     size_t at = 0;
     for (const auto& place : places) {
-        const std::string key = place[0] == "System"s ? "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System"
-                                : place[0] == "Shared"s ? "HKLM\\SOFTWARE\\Veltrane\\SharedUsage" : "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion";
+        const std::string key = place[0] == "System"s   ? "HKLM\\Software\\Veltrane\\Corvindale\\CurrentVersion\\System"
+                                : place[0] == "Shared"s ? "HKLM\\SOFTWARE\\Veltrane\\SharedUsage"
+                                                        : "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion";
         kit::setValue(key, place[1], REG_SZ, text.substr(at, text.find('\n', at) - at) + '\0');
         at = text.find('\n', at) + 1;
     }
@@ -312,8 +317,7 @@ std::string resolve(const std::string& text)
     const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     const bool scheduled = kit::readValue(runOnce, "Corvindale Update", entry);
     // A TMP that is a folder, however long, gets its cleanup run.
-    if (!scheduled && isProductInstalled() && !run.productDir.empty() && absolute(tmp) && kit::exists(tmp + "\\*"))
-        why += "no cleanup run with TMP " + tmp;
+    if (!scheduled && isProductInstalled() && !run.productDir.empty() && absolute(tmp) && kit::exists(tmp + "\\*")) why += "no cleanup run with TMP " + tmp;
     if (scheduled) {
         // The copy is in TMP as given (TEMP when that is empty), or its short
         // form: a relative one is no place at all.
@@ -346,14 +350,14 @@ int main(int argc, char** argv)
     const int cases = argc > 1 ? std::atoi(argv[1]) : 100;
     const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
     rng.seed(seed);
-    const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated", fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
+    const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated",
+                      fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
     for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", longTemp, product, product + "\\Packager", modules, newFiles, out,
                                       root + "\\here", root + "\\here\\deep"})
         CreateDirectoryA(folder.c_str(), nullptr);
     // Relative folders then lead into the watched ones, never into the build tree.
     SetCurrentDirectoryA((root + "\\here\\deep").c_str());
-    for (const std::string& name : kit::listDir(fixtures))
-        CopyFileA(kit::join(fixtures, name).c_str(), kit::join(modules, name).c_str(), FALSE);
+    for (const std::string& name : kit::listDir(fixtures)) CopyFileA(kit::join(fixtures, name).c_str(), kit::join(modules, name).c_str(), FALSE);
     for (const std::string& name : kit::listDir(fixtures + "\\new"))
         CopyFileA(kit::join(fixtures + "\\new", name).c_str(), kit::join(newFiles, name).c_str(), FALSE);
     kit::readFile(kit::join(modules, "good.cab"), goodCabinet);
@@ -364,8 +368,11 @@ int main(int argc, char** argv)
     prepareStagingDirs(*session(), stagingCreate);
     CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
     const std::pair<const char*, std::pair<std::function<std::string()>, std::function<std::string(const std::string&)>>> generators[] = {
-        {"manifest", {manifest, install}}, {"module-list", {moduleList, patch}}, {"settings", {settings, stamp}},
-        {"cabinet", {cabinet, unpack}}, {"folders", {folders, resolve}}};
+        {"manifest", {manifest, install}},
+        {"module-list", {moduleList, patch}},
+        {"settings", {settings, stamp}},
+        {"cabinet", {cabinet, unpack}},
+        {"folders", {folders, resolve}}};
     int failed = 0;
     std::printf("seed %lu\n", seed);
     for (const auto& generator : generators) {

@@ -67,9 +67,11 @@ TEST_F(Units, SettingsFileBytesAreThoseOfTheGoldenFile)
 
 TEST_F(Units, ProductTypeFromComponentsAndOptions)
 {
-    const struct { unsigned long options, components; int type; } types[] = {
-        {0, 3, productFull}, {1ul << 19, 2, productHost}, {0, 2, productHostLan}, {1ul << 18, 2, productHostLan},
-        {0, 1, productRemote}, {1ul << 19, 0, productNone}};
+    const struct {
+        unsigned long options, components;
+        int type;
+    } types[] = {{0, 3, productFull},   {1ul << 19, 2, productHost}, {0, 2, productHostLan}, {1ul << 18, 2, productHostLan},
+                 {0, 1, productRemote}, {1ul << 19, 0, productNone}};
     for (const auto& row : types) {
         kit::writeFile(scratch + "\\vindale.bin", kit::settingsFile(10, 0, row.options, row.components));
         EXPECT_EQ(readProductType(session), row.type) << row.options << " " << row.components;
@@ -153,7 +155,7 @@ TEST_F(Units, CabinetKeepsFourAttributeBitsAndTheTimeThroughLocalTime)
 {
     // Local time is 5:30 off UTC here (TZ): times go through it both ways.
     const std::string file = scratch + "\\a.txt", out = scratch + "\\out";
-    const FILETIME written = {0x2D03E000, 0x01D6380C};  // 2020-06-01 12:00:00 UTC
+    const FILETIME written = {0x2D03E000, 0x01D6380C}; // 2020-06-01 12:00:00 UTC
     const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     kit::writeFile(file, "text");
     stamp(file, written);
@@ -206,12 +208,20 @@ TEST_F(Units, MacrosAndTheirStagingFolders)
     kit::setValue(system, "FilesDirectory", REG_SZ, "\\\\server\\data\\\\"s + '\0');
     kit::setValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir", REG_SZ, "C:\\Common\\"s + '\0');
     const std::string packager = scratch + "\\Packager\\", none;
-    const std::pair<const char*, std::string> rows[] = {
-        {"PROGDIR", scratch}, {"WINDIR", windows}, {"SYSDIR", win::systemFolder()}, {"VELDIR", "D:\\Shared"},
-        {"TWDIR", "E:"}, {"DRVDIR", windows + "\\System32\\Drivers"}, {"CMSDIR", none}, {"DATADIR", "\\\\server\\data"},
-        {"VELSHARED", "C:\\Common\\Veltrane Shared"}, {"MERGEMODULESDIR", packager + "Merge Modules"},
-        {"MERGEMODULESENGDIR", packager + "Merge Modules\\0000"}, {"PACKAGERRESDIR", packager + "Resources\\0000"},
-        {"progdir", none}, {"DELETE", none}};
+    const std::pair<const char*, std::string> rows[] = {{"PROGDIR", scratch},
+                                                        {"WINDIR", windows},
+                                                        {"SYSDIR", win::systemFolder()},
+                                                        {"VELDIR", "D:\\Shared"},
+                                                        {"TWDIR", "E:"},
+                                                        {"DRVDIR", windows + "\\System32\\Drivers"},
+                                                        {"CMSDIR", none},
+                                                        {"DATADIR", "\\\\server\\data"},
+                                                        {"VELSHARED", "C:\\Common\\Veltrane Shared"},
+                                                        {"MERGEMODULESDIR", packager + "Merge Modules"},
+                                                        {"MERGEMODULESENGDIR", packager + "Merge Modules\\0000"},
+                                                        {"PACKAGERRESDIR", packager + "Resources\\0000"},
+                                                        {"progdir", none},
+                                                        {"DELETE", none}};
     for (const auto& row : rows) {
         std::string folder = "x", staging = "x";
         EXPECT_EQ(resolveMacro(session, row.first, folder), row.second.empty() ? 0 : 1) << row.first;
@@ -224,11 +234,19 @@ TEST_F(Units, MacrosAndTheirStagingFolders)
 
 TEST(Tables, FoldersReadFromTheRegistry)
 {
-    const std::pair<std::string, const char*> rows[] = {
-        {"C:\\Corvindale\\", "C:\\Corvindale"}, {"C:\\Corvindale", "C:\\Corvindale"}, {"C:\\", "C:"},
-        {"D:\\a\\\\", "D:\\a\\"}, {"\\\\server\\share", "\\\\server\\share"}, {"", nullptr}, {"1", nullptr},
-        {"..\\..", nullptr}, {"\\Corvindale", nullptr}, {"C:Corvindale", nullptr}, {"\\\\.\\PhysicalDrive0", nullptr},
-        {"\\\\?\\C:\\x", nullptr}, {std::string(300, 'a'), nullptr}};
+    const std::pair<std::string, const char*> rows[] = {{"C:\\Corvindale\\", "C:\\Corvindale"},
+                                                        {"C:\\Corvindale", "C:\\Corvindale"},
+                                                        {"C:\\", "C:"},
+                                                        {"D:\\a\\\\", "D:\\a\\"},
+                                                        {"\\\\server\\share", "\\\\server\\share"},
+                                                        {"", nullptr},
+                                                        {"1", nullptr},
+                                                        {"..\\..", nullptr},
+                                                        {"\\Corvindale", nullptr},
+                                                        {"C:Corvindale", nullptr},
+                                                        {"\\\\.\\PhysicalDrive0", nullptr},
+                                                        {"\\\\?\\C:\\x", nullptr},
+                                                        {std::string(300, 'a'), nullptr}};
     for (const auto& row : rows) {
         kit::setValue(system, "InstallDir", REG_SZ, row.first + '\0');
         std::string folder = "unchanged";
@@ -242,8 +260,8 @@ TEST(Tables, PlainFileNames)
 {
     for (const char* name : {"cvd.exe", "Long Name File.dll", ".profile", "..x", "console.dll", "com10", "lpt.dll", "nul2"})
         EXPECT_TRUE(win::isPlainFileName(name)) << name;
-    for (const char* name : {"", ".", "..", "...", ". .", "..\\a", "sub\\a", "a/b", "C:a.dll", "\\\\srv\\x", "CON", "con.txt",
-                             "Aux", "LPT1", "com9.dll", "NUL .x", "clock$"})
+    for (const char* name :
+         {"", ".", "..", "...", ". .", "..\\a", "sub\\a", "a/b", "C:a.dll", "\\\\srv\\x", "CON", "con.txt", "Aux", "LPT1", "com9.dll", "NUL .x", "clock$"})
         EXPECT_FALSE(win::isPlainFileName(name)) << name;
 }
 
