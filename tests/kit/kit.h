@@ -62,19 +62,6 @@ inline std::vector<std::string> listDir(const std::string& path) // sorted, with
     return names;
 }
 
-// The Linux path of a Windows one (its parent must exist).
-inline std::string unixPath(const std::string& path)
-{
-    using Convert = char*(CDECL*)(const WCHAR*);
-    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    WCHAR wide[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-    char* got = convert ? convert(wide) : nullptr;
-    const std::string out = got ? got : "";
-    HeapFree(GetProcessHeap(), 0, got);
-    return out;
-}
-
 inline void removeTree(const std::string& path)
 {
     for (const std::string& name : listDir(path)) removeTree(join(path, name));

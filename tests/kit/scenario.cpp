@@ -315,13 +315,12 @@ private:
         {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
         {"link",
          [this](int n, const Words& w) {
-             // A Linux program started from here runs as itself.
-             std::string line = "Z:\\bin\\ln -s \"" + kit::unixPath(w[2]) + "\" \"" + kit::unixPath(w[1]) + "\"";
-             STARTUPINFOA startup = {};
-             startup.cb = sizeof startup;
-             PROCESS_INFORMATION process = {};
-             if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-                 CloseHandle(process.hThread), CloseHandle(process.hProcess);
+             // A Linux program started from here runs as itself, on the prefix's Linux paths.
+             const auto unix = [](std::string path) {
+                 std::replace(path.begin(), path.end(), '\\', '/');
+                 return env("WINEPREFIX") + "/drive_" + char(std::tolower(path[0])) + path.substr(2);
+             };
+             runCommand("Z:\\bin\\ln -s \"" + unix(w[2]) + "\" \"" + unix(w[1]) + "\"", "", {});
              for (const DWORD begin = GetTickCount(); !kit::exists(w[1]) && GetTickCount() - begin < 5000;) Sleep(50);
              if (!(GetFileAttributesA(w[1].c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
          }},
