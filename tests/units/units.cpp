@@ -1,7 +1,7 @@
 // Known answers and tables for details a whole run does not show: the
 // settings file's bytes, the rename-list text, the delayed-move list, the
 // date rule, cabinet times and attributes, what a cabinet build writes, the
-// Sequence walk, the macros and the name rules, the self-removal batch. One
+// Sequence walk, the macros and the name rules, the self-removal command. One
 // table per rule.
 #include <gtest/gtest.h>
 
