@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine; quick when
+# Installs what building, testing and the format check need on a Debian 12 machine; quick when
 # everything is there already.
 set -euo pipefail
 
@@ -15,6 +15,7 @@ have_cmd msiinfo || need+=(msitools)
 have_cmd gcab || need+=(gcab)
 have_cmd cabextract || need+=(cabextract)
 have_cmd xvfb-run || need+=(xvfb)
+have_cmd clang-format || need+=(clang-format)
 have_pkg wine32:i386 || need+=(wine32:i386)
 have_cmd wine || need+=(wine)
 have_pkg wine64 || need+=(wine64)

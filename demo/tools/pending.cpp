@@ -8,8 +8,8 @@
 int main()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return 1;
     DWORD size = 0;
     if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
@@ -17,8 +17,7 @@ int main()
         return 0;
     }
     std::vector<char> data(size + 2, '\0');
-    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                     &size);
+    RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
     RegCloseKey(key);
     // Pairs of texts: source, then target (empty for a deletion).
     std::vector<std::string> texts;

@@ -25,7 +25,7 @@ void tell(UINT textId, const char* detail, UINT icon)
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     STARTUPINFOA startup = {};
-    startup.cb = 68;
+    startup.cb = sizeof startup; // 68 bytes in the 32-bit program
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
     char commandLine[] = "trevix.exe";

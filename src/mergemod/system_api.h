@@ -4,6 +4,7 @@
 // is filled from the system folder on first use, and an operation whose table
 // is incomplete fails without doing anything.
 #include <windows.h>
+
 #include <fci.h>
 #include <fdi.h>
 #include <msi.h>

@@ -11,16 +11,16 @@
 class ProgressWindow {
 public:
     ProgressWindow();
-    virtual ~ProgressWindow();
+    ~ProgressWindow();
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
     // Shows the dialog with a bar of fileCount steps (its low 16 bits); returns
     // once the dialog exists with its range set, or after startLimitMs without
     // a dialog (the run then goes on without a display). Always 1.
-    virtual int start(int fileCount);
+    int start(int fileCount);
     // Posts a close request to the dialog.
-    virtual void close();
+    void close();
     // Advances the bar by one step; returns when the dialog has handled it.
     void step();
     // The dialog's window, or none.

@@ -1,5 +1,5 @@
-#include "win/paths.h"
 #include "win/process.h"
+#include "win/paths.h"
 
 #include <windows.h>
 
@@ -10,7 +10,8 @@ namespace win {
 
 namespace {
 
-// The command line buffer; the program part is at most 259 characters.
+// The command line buffer: room for two paths, the program's (at most 259
+// characters in its short form) and one in the arguments.
 constexpr size_t commandLineSize = 520;
 
 } // namespace
@@ -34,7 +35,7 @@ int runAndWait(const std::string& program, const std::string& arguments, unsigne
     }
 
     STARTUPINFOA startup = {};
-    startup.cb = 68;
+    startup.cb = sizeof startup; // 68 bytes in the 32-bit programs
     PROCESS_INFORMATION info = {};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                         &startup, &info))

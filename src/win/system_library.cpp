@@ -1,5 +1,5 @@
-#include "win/paths.h"
 #include "win/system_library.h"
+#include "win/paths.h"
 
 #include <map>
 #include <string>
@@ -34,7 +34,7 @@ private:
         // No system folder, no library: never fall back to a search by name.
         const std::string folder = systemFolder();
         if (folder.empty()) return nullptr;
-        const std::string path = folder + "\\" + library;
+        const std::string path = join(folder, library);
         // A library that is missing or broken must not stop an unattended run
         // with the system's "cannot find" box.
         UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -3,6 +3,7 @@
 // its traits, because mixing up null and INVALID_HANDLE_VALUE is the classic
 // handle bug.
 #include <windows.h>
+
 #include <utility>
 
 namespace win {

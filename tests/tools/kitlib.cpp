@@ -5,8 +5,8 @@
 // - a system library planted beside a program: loading it leaves C:\planted-<name>.txt;
 // - the watcher's hook: marks each dialog's icon kind as a window property
 //   from inside the dialog's process, where icon handles can be compared.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <string>
 

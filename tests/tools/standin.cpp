@@ -5,6 +5,7 @@
 // first runs that command line and logs its exit code: a second update
 // started while the first one waits.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <string>
