@@ -49,11 +49,11 @@ void fill(const std::string& folder, const std::string& content)
     for (int i = 0; i < fileCount; ++i) kit::writeFile(folder + "\\" + name(i), content);
 }
 
-void prepare(UpdateSession& session, const std::string& product, const std::string& package,
-             unsigned long family)
+void prepare(UpdateSession& session, const std::string& product, const std::string& package, unsigned long family)
 {
     initialiseEnvironment(session);
     session.productDir = product;
+    resolveMacros(session);
     session.programDir = package;
     session.manifestPath = package + "\\trevix.ini";
     session.osFamily = family;
@@ -97,10 +97,10 @@ int main()
             prepare(session, product, package, osWindowsXp);
             const double start = now();
             // Logged as a real run logs: a line per entry.
-            session.outcome.begin(session);
+            session.outcome.begin({facts::installRunKind, "WINDOWSXP", "", package, product});
             installUpdateFiles(session);
-            win::removeWorkFolders();
-            session.outcome.finish(session, 0);
+            session.workFolders.removeAll();
+            session.outcome.finish(0);
             installTimes.push_back(now() - start);
             prepareStagingDirs(session, stagingRemove);
         };
@@ -142,11 +142,11 @@ int main()
             prepare(session, product, package, osWindowsXp);
             double start = now();
             installUpdateFiles(session);
-            win::removeWorkFolders();
+            session.workFolders.removeAll();
             installEmpty = std::min(installEmpty, now() - start);
             start = now();
-            for (int i = 0; i < fileCount; ++i) copyOneFile(name(i), package, product);
-            win::removeWorkFolders();
+            for (int i = 0; i < fileCount; ++i) copyOneFile(session.workFolders, name(i), package, product);
+            session.workFolders.removeAll();
             copyEmpty = std::min(copyEmpty, now() - start);
             prepareStagingDirs(session, stagingRemove);
         }
@@ -163,8 +163,8 @@ int main()
     DeleteFileA(wininit.c_str());
     UpdateSession session;
     prepare(session, product, package, osWindows9x);
-    StagingFolder& staged = session.staging[session.macroProgDir];
-    staged.path = product + ".tmp";
+    MacroFolder& staged = session.macros[session.macroProgDir];
+    staged.staging = product + ".tmp";
     for (int i = 0; i < fileCount; ++i) staged.files.push_back(name(i));
     double start = now();
     finishStagedFiles(session);

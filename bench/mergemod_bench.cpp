@@ -10,12 +10,12 @@
 
 #include "mergemod/file_version.h"
 #include "mergemod/merge_module_job.h"
+#include "mergemod/merge_module_patching.h"
 #include "mergemod/module_database.h"
 #include "mergemod/stream_store.h"
+#include "session/update_session.h"
 #include "win/files.h"
 #include "win/profile.h"
-#include "mergemod/merge_module_patching.h"
-#include "session/update_session.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ private:
     LARGE_INTEGER last_;
 };
 
-void patchStepByStep(UpdateSession& session, const std::string& module,
-                     const std::string& extractDir, const std::string& moduleList)
+void patchStepByStep(UpdateSession& session, const std::string& module, const std::string& extractDir,
+                     const std::string& moduleList)
 {
     Clock clock;
     mergemod::MergeModuleJob job(module, session.mergeModulesDir, extractDir);
@@ -57,8 +57,8 @@ void patchStepByStep(UpdateSession& session, const std::string& module,
     double rebuild = clock.lap();
     job.storeCabinetStream();
     double store = clock.lap();
-    std::printf("stream out %.0f, unpack %.0f, replace %.0f, rebuild %.0f, store %.0f\n", stream,
-                unpack, replace, rebuild, store);
+    std::printf("stream out %.0f, unpack %.0f, replace %.0f, rebuild %.0f, store %.0f\n", stream, unpack, replace,
+                rebuild, store);
 }
 
 } // namespace
@@ -71,7 +71,6 @@ int main(int argc, char** argv)
         return 2;
     }
     UpdateSession session;
-    session.pathSeparator = "\\";
     session.mergeModulesDir = argv[1];
     session.newFilesDir = argv[2];
     std::string extractDir = session.mergeModulesDir + "\\Extracted";

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/self_removal.h"
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
 #include "install/installation_step.h"
@@ -15,10 +16,10 @@
 #include "session/outcome.h"
 #include "session/product_facts.h"
 #include "session/progress.h"
-#include "session/self_removal.h"
 #include "session/update_session.h"
 #include "win/files.h"
 #include "win/registry.h"
+#include "win/result.h"
 #include "win/system.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -47,13 +48,10 @@ void runCleanupSequence(UpdateSession& session)
     registerComponents(session);
     // The removal runs after this program has ended: what was logged is
     // complete first, and the outcome ends here.
-    win::removeWorkFolders();
+    session.workFolders.removeAll();
     const std::string program = win::moduleFileName();
     session.outcome.flush();
-    if (scheduleSelfDelete())
-        session.outcome.done(Action::start, "the removal of " + program);
-    else
-        session.outcome.failed(Action::start, "the removal of " + program, GetLastError());
+    session.outcome.report(Action::start, "the removal of " + program, win::result(scheduleSelfDelete()));
 }
 
 void runInstallSequence(UpdateSession& session)
@@ -65,16 +63,13 @@ void runInstallSequence(UpdateSession& session)
         return;
     }
     if (wantsStatus(session.commandLine)) {
-        const int fileCount = static_cast<int>(
-            GetPrivateProfileIntA(facts::numbersSection, facts::fileCountKey, 0, session.manifestPath.c_str()));
-        char probe[2] = {};
-        if (!GetPrivateProfileStringA(facts::numbersSection, facts::fileCountKey, "", probe, sizeof probe,
-                                      session.manifestPath.c_str()))
+        const std::optional<unsigned long> fileCount = manifestNumber(session.manifestPath, facts::fileCountKey);
+        if (!fileCount)
             session.outcome.skipped(Action::read,
                                     std::string("\"") + facts::fileCountKey + "\" of " + session.manifestPath,
                                     Reason::absent);
         session.progress.reset(new ProgressWindow());
-        session.progress->start(fileCount);
+        session.progress->start(static_cast<int>(fileCount.value_or(0)));
     }
     if (session.hasMergeModules) {
         createNewFilesDir(session);
@@ -84,14 +79,15 @@ void runInstallSequence(UpdateSession& session)
     finishStagedFiles(session);
     scheduleCleanupRun(session);
     removeLogonComponent(session);
-    win::removeWorkFolders();
+    // The copies are done; Yes to the restart question ends the run at once.
+    session.workFolders.removeAll();
     if (!session.progress) {
         writeDelayMarker(session);
     } else {
         // Yes restarts the machine at once: the log and the record must
         // already tell what happened.
         session.outcome.flush();
-        session.outcome.record(session, session.exitCode);
+        session.outcome.record(session.exitCode);
         offerRestart(session);
     }
     recordProductVersion(session);
@@ -103,12 +99,9 @@ void writeDelayMarker(UpdateSession& session)
 {
     if (!win::keyExists(HKEY_LOCAL_MACHINE, facts::releaseKey)) return;
     win::Key marker;
-    const LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, KEY_WRITE, marker, true);
-    const std::string key = std::string("HKLM\\") + facts::delayMarkerKey;
-    if (result == ERROR_SUCCESS)
-        session.outcome.done(Action::write, key);
-    else
-        session.outcome.failed(Action::write, key, static_cast<DWORD>(result));
+    session.outcome.report(
+        Action::write, win::machineName(facts::delayMarkerKey),
+        win::status(win::openKey(HKEY_LOCAL_MACHINE, facts::delayMarkerKey, KEY_WRITE, marker, true)));
 }
 
 int runUpdate(UpdateSession& session)
@@ -123,7 +116,13 @@ int runUpdate(UpdateSession& session)
         return 1;
     }
     initialiseEnvironment(session);
-    session.outcome.begin(session);
+    resolveMacros(session);
+    const std::string family = familyKeyword(session.osFamily);
+    session.outcome.begin({isCleanupRun(session.commandLine)  ? facts::cleanupRunKind
+                           : wantsStatus(session.commandLine) ? facts::statusRunKind
+                                                              : facts::installRunKind,
+                           family.empty() ? "other" : family, session.commandLine, session.programDir,
+                           session.productDir});
     // Without a usable product folder every product path would start at the
     // root or the current folder: that is no installation to update.
     if (!isProductInstalled() || session.productDir.empty()) {
@@ -135,6 +134,6 @@ int runUpdate(UpdateSession& session)
     } else {
         runInstallSequence(session);
     }
-    session.exitCode = session.outcome.finish(session, session.exitCode);
+    session.exitCode = session.outcome.finish(session.exitCode);
     return 1;
 }

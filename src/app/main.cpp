@@ -18,7 +18,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
         theSession.exitCode = exitOutOfMemory;
         // What the log and the record can still take.
         try {
-            theSession.outcome.finish(theSession, exitOutOfMemory);
+            theSession.outcome.finish(exitOutOfMemory);
         } catch (...) {
         }
     }

@@ -15,6 +15,7 @@
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/registry.h"
+#include "win/result.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -44,7 +45,7 @@ int mapRenameList(RenameListFile& list)
 {
     const std::string windows = win::windowsFolder();
     if (windows.empty()) return 0;
-    const std::string path = windows + "\\" + facts::renameListFile;
+    const std::string path = win::join(windows, facts::renameListFile);
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
     list.file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flags, nullptr));
     for (int attempt = 0; !list.file && attempt < renameOpenRetries; ++attempt) {
@@ -54,6 +55,7 @@ int mapRenameList(RenameListFile& list)
     }
     if (!list.file) {
         const DWORD error = GetLastError();
+        // Heard where nobody reads the log: the staged files will not be replaced.
         MessageBeep(1);
         SetLastError(error);
         return 0;
@@ -95,13 +97,12 @@ int openRenameList(RenameListFile& list)
 
 } // namespace
 
-int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir)
+int copyOneFile(win::WorkFolders& work, const std::string& name, const std::string& sourceDir,
+                const std::string& targetDir)
 {
-    const std::string source = sourceDir + "\\" + name;
-    const std::string target = targetDir + "\\" + name;
     // Whole or not at all: a full drive must not leave the installed file cut
     // short, nor a cut copy in a staging folder to replace it at the restart.
-    return win::copyOver(source, target) ? 1 : 0;
+    return win::copyOver(work, win::join(sourceDir, name), win::join(targetDir, name)) ? 1 : 0;
 }
 
 void closeRenameList(UpdateSession& session)
@@ -178,13 +179,12 @@ int scheduleReplace(UpdateSession& session, const std::string& source, const std
     return addRenameLine(session, source, target);
 }
 
-int addLongNameRename(const std::string& shortPath, const std::string& longPath)
+LONG addLongNameRename(const std::string& shortPath, const std::string& longPath)
 {
     win::Key key;
     LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, KEY_SET_VALUE, key, true);
     if (result == ERROR_SUCCESS) result = win::setText(key.get(), shortPath.c_str(), longPath);
-    SetLastError(static_cast<DWORD>(result));
-    return result == ERROR_SUCCESS ? 1 : 0;
+    return result;
 }
 
 bool schedulesByShortNames(unsigned long osFamily)
@@ -196,12 +196,12 @@ int stageOneFile(UpdateSession& session, const std::string& macro, const std::st
                  const std::string& sourceDir)
 {
     std::string staging;
-    if (!stagingFolderFor(session, macro, staging)) {
+    if (!stagingInUse(session, macro, staging)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
-    if (!copyOneFile(name, sourceDir, staging)) return 0;
-    std::vector<std::string>& files = session.staging[macro].files;
+    if (!copyOneFile(session.workFolders, name, sourceDir, staging)) return 0;
+    std::vector<std::string>& files = session.macros[macro].files;
     for (const std::string& file : files)
         if (win::sameText(file, name)) return 1;
     files.push_back(name);
@@ -212,10 +212,9 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
 {
     std::string usual, folder;
     if (!stagingDirFor(session, macro, usual) || !resolveMacro(session, macro, folder)) return 0;
-    auto place = session.staging.find(macro);
-    if (place == session.staging.end() || place->second.path.empty()) return 1;
-    const std::string& staging = place->second.path;
-    const std::string& sep = session.pathSeparator;
+    auto place = session.macros.find(macro);
+    if (place == session.macros.end() || place->second.staging.empty()) return 1;
+    const std::string& staging = place->second.staging;
     RunOutcome& outcome = session.outcome;
     const std::string shortStaging = win::shortPath(staging);
     const std::string shortFolder = win::shortPath(folder);
@@ -235,58 +234,50 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
         // Without the short folders there is no sound target: "\name" would
         // land at the root of the current drive.
         if (!found || shortStaging.empty() || shortFolder.empty()) {
-            outcome.failed(Action::schedule, staging + sep + staged,
-                           found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+            outcome.report(Action::schedule, win::join(staging, staged),
+                           win::failure(found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND));
             continue;
         }
         const std::string name = entry.cFileName;
         const std::string alternate = entry.cAlternateFileName;
         std::string source, target, longTarget;
         if (!longNames && !alternate.empty() && !win::sameText(alternate, name)) {
-            source = shortStaging + sep + alternate;
-            longTarget = shortFolder + sep + name;
+            source = win::join(shortStaging, alternate);
+            longTarget = win::join(shortFolder, name);
             target = win::shortPath(longTarget, MAX_PATH);
             // No installed file, no short name to schedule under.
             if (target.empty()) {
-                outcome.failed(Action::schedule, source, ERROR_FILE_NOT_FOUND, longTarget);
+                outcome.report(Action::schedule, source, win::failure(ERROR_FILE_NOT_FOUND), longTarget);
                 continue;
             }
         } else {
-            source = shortStaging + sep + name;
-            target = shortFolder + sep + name;
+            source = win::join(shortStaging, name);
+            target = win::join(shortFolder, name);
         }
         WIN32_FIND_DATAA installed;
         win::Find current(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
         if (current && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
             outcome.skipped(Action::schedule, source, Reason::newerInstalled);
-            if (DeleteFileA(source.c_str()))
-                outcome.done(Action::remove, source);
-            else
-                outcome.failed(Action::remove, source, GetLastError());
+            outcome.report(Action::remove, source, win::result(DeleteFileA(source.c_str())));
             continue;
         }
-        if (!longTarget.empty() && !addLongNameRename(target, longTarget))
-            outcome.failed(Action::write, std::string("HKLM\\") + facts::longNameRenameKey + "\\" + target,
-                           GetLastError());
+        if (!longTarget.empty()) {
+            const win::Result written = win::status(addLongNameRename(target, longTarget));
+            if (!written.ok) outcome.report(Action::write, win::machineName(facts::longNameRenameKey, target), written);
+        }
         const std::string shownSource = source, shownTarget = target;
         if (session.osFamily == osWindows9x) {
             CharToOemA(&source[0], &source[0]);
             CharToOemA(&target[0], &target[0]);
         }
-        if (scheduleReplace(session, source, &target))
-            outcome.done(Action::schedule, shownSource, shownTarget);
-        else
-            outcome.failed(Action::schedule, shownSource, GetLastError(), shownTarget);
+        outcome.report(Action::schedule, shownSource, win::result(scheduleReplace(session, source, &target)),
+                       shownTarget);
     }
     // The emptied staging folder goes at the next start too; a fresh one of
     // this run's own on every NT family, since the cleanup run knows only the
     // usual names.
-    if (longNames || (place->second.own && session.osFamily != osWindows9x)) {
-        if (scheduleReplace(session, staging, nullptr))
-            outcome.done(Action::scheduleDelete, staging);
-        else
-            outcome.failed(Action::scheduleDelete, staging, GetLastError());
-    }
+    if (longNames || (place->second.own && session.osFamily != osWindows9x))
+        outcome.report(Action::scheduleDelete, staging, win::result(scheduleReplace(session, staging, nullptr)));
     return 1;
 }
 

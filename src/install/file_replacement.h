@@ -2,7 +2,11 @@
 // Copying files into place, and replacing staged files at the next start of
 // the system: delayed moves on NT, the [Rename] section of WinInit.Ini on the
 // Windows 9x family, and the long-name rename list in the registry.
+#include <windows.h>
+
 #include <string>
+
+#include "win/files.h"
 
 struct UpdateSession;
 
@@ -14,9 +18,11 @@ constexpr unsigned long renameSpare = 16384;
 // Attempts after the first to open a locked WinInit.Ini, one second apart.
 constexpr int renameOpenRetries = 15;
 
-// Copies sourceDir\name to targetDir\name, overwriting, whole or not at all;
-// read-only targets and targets in use fail. 1 on success.
-int copyOneFile(const std::string& name, const std::string& sourceDir, const std::string& targetDir);
+// Copies sourceDir\name to targetDir\name, overwriting, whole or not at all
+// (made in a work folder of targetDir first); read-only targets and targets
+// in use fail. 1 on success.
+int copyOneFile(win::WorkFolders& work, const std::string& name, const std::string& sourceDir,
+                const std::string& targetDir);
 
 // Whether staged files are scheduled by their short names, their long names
 // kept in the long-name rename list (all but the NT 4 and NT 5 families):
@@ -53,6 +59,6 @@ int addRenameLine(UpdateSession& session, const std::string& source, const std::
 // Unmaps WinInit.Ini, cuts it to its text and closes it.
 void closeRenameList(UpdateSession& session);
 
-// One value of the long-name rename list: shortPath -> longPath. 1 when
-// written, else 0 with the registry's error in GetLastError.
-int addLongNameRename(const std::string& shortPath, const std::string& longPath);
+// One value of the long-name rename list: shortPath -> longPath. The
+// registry's answer (ERROR_SUCCESS when written).
+LONG addLongNameRename(const std::string& shortPath, const std::string& longPath);

@@ -15,7 +15,9 @@
 #include "session/product_facts.h"
 #include "session/update_session.h"
 #include "win/files.h"
+#include "win/paths.h"
 #include "win/process.h"
+#include "win/result.h"
 #include "win/text.h"
 
 namespace {
@@ -45,30 +47,26 @@ std::string productSectionName(int productType, unsigned long osFamily)
 
 int hasAdminComponent(UpdateSession& session)
 {
-    return win::fileExists(session.productDir + session.pathSeparator + facts::adminComponentFile);
+    return win::fileExists(win::join(session.productDir, facts::adminComponentFile));
 }
 
 int hasManagerComponent(UpdateSession& session)
 {
-    return win::fileExists(session.productDir + session.pathSeparator + facts::managerComponentFile);
+    return win::fileExists(win::join(session.productDir, facts::managerComponentFile));
 }
 
 int installUpdateFiles(UpdateSession& session)
 {
-    const std::string& sep = session.pathSeparator;
     RunOutcome& outcome = session.outcome;
     // The auxiliary programs may be missing; what they do is theirs.
     for (const auto& program : facts::auxiliaryPrograms) {
-        const std::string path = session.programDir + sep + program.file;
+        const std::string path = win::join(session.programDir, program.file);
         if (!win::fileExists(path)) {
             outcome.skipped(Action::start, path, Reason::absent);
             continue;
         }
         outcome.flush();
-        if (win::runAndWait(path, program.arguments))
-            outcome.done(Action::start, path);
-        else
-            outcome.failed(Action::start, path, GetLastError());
+        outcome.report(Action::start, path, win::result(win::runAndWait(path, program.arguments)));
     }
 
     installSection(session, facts::commonSection, 0, 1);
@@ -79,19 +77,16 @@ int installUpdateFiles(UpdateSession& session)
 
     // Without a product folder there is no staging folder: the copy would go
     // to the root of the current drive.
-    const std::string settings = session.productDir + sep + facts::settingsFile;
+    const std::string settings = win::join(session.productDir, facts::settingsFile);
     std::string staging;
-    if (!stagingFolderFor(session, session.macroProgDir, staging) ||
-        !stageOneFile(session, session.macroProgDir, facts::settingsFile, session.productDir)) {
-        outcome.failed(Action::stage, settings, GetLastError());
-        return 1;
-    }
-    outcome.done(Action::stage, settings);
-    const std::string staged = staging + sep + facts::settingsFile;
-    if (stampStagedVersion(session, staging))
-        outcome.done(Action::stamp, staged);
-    else
-        outcome.failed(Action::stamp, staged, GetLastError() ? GetLastError() : ERROR_INVALID_DATA);
+    const win::Result staged =
+        win::result(stagingInUse(session, session.macroProgDir, staging) &&
+                        stageOneFile(session, session.macroProgDir, facts::settingsFile, session.productDir),
+                    ERROR_PATH_NOT_FOUND);
+    outcome.report(Action::stage, settings, staged);
+    if (!staged.ok) return 1;
+    outcome.report(Action::stamp, win::join(staging, facts::settingsFile),
+                   win::result(stampStagedVersion(session, staging)));
     writeRevision(session);
     return 1;
 }
@@ -99,12 +94,12 @@ int installUpdateFiles(UpdateSession& session)
 int createNewFilesDir(UpdateSession& session)
 {
     if (CreateDirectoryA(session.newFilesDir.c_str(), nullptr)) {
-        session.outcome.done(Action::createFolder, session.newFilesDir);
+        session.outcome.report(Action::createFolder, session.newFilesDir, {});
         return 1;
     }
     // A rerun before the restart finds the folder of the first run.
     if (GetLastError() != ERROR_ALREADY_EXISTS)
-        session.outcome.failed(Action::createFolder, session.newFilesDir, GetLastError());
+        session.outcome.report(Action::createFolder, session.newFilesDir, win::result(false));
     return 0;
 }
 
@@ -112,26 +107,24 @@ int copyProgramDirToNewFiles(UpdateSession& session)
 {
     std::vector<WIN32_FIND_DATAA> entries;
     if (session.newFilesDir.empty() || !win::listFolder(session.programDir, entries)) {
-        session.outcome.failed(Action::copy, session.programDir, GetLastError(), session.newFilesDir);
+        session.outcome.report(Action::copy, session.programDir, win::result(false, ERROR_PATH_NOT_FOUND),
+                               session.newFilesDir);
         return 0;
     }
     for (const WIN32_FIND_DATAA& entry : entries) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::string source = session.programDir + "\\" + entry.cFileName;
-        if (copyOneFile(entry.cFileName, session.programDir, session.newFilesDir))
-            session.outcome.done(Action::copy, source, session.newFilesDir);
-        else
-            session.outcome.failed(Action::copy, source, GetLastError(), session.newFilesDir);
+        session.outcome.report(
+            Action::copy, win::join(session.programDir, entry.cFileName),
+            win::result(copyOneFile(session.workFolders, entry.cFileName, session.programDir, session.newFilesDir)),
+            session.newFilesDir);
     }
     return 1;
 }
 
 int deleteNewFilesDir(UpdateSession& session)
 {
-    if (win::emptyFolder(session.newFilesDir) && RemoveDirectoryA(session.newFilesDir.c_str())) {
-        session.outcome.done(Action::removeFolder, session.newFilesDir);
-        return 1;
-    }
-    session.outcome.failed(Action::removeFolder, session.newFilesDir, GetLastError());
-    return 0;
+    const win::Result removed =
+        win::result(win::emptyFolder(session.newFilesDir) && RemoveDirectoryA(session.newFilesDir.c_str()));
+    session.outcome.report(Action::removeFolder, session.newFilesDir, removed);
+    return removed.ok ? 1 : 0;
 }

@@ -13,6 +13,7 @@
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/profile.h"
+#include "win/result.h"
 #include "win/text.h"
 
 namespace {
@@ -115,38 +116,36 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
 int installSection(UpdateSession& session, const std::string& section, int discardAll, int replaceOnly)
 {
     prepareStagingDirs(session, stagingCreate);
-    const std::string& sep = session.pathSeparator;
     RunOutcome& outcome = session.outcome;
     const SectionValues values(session.manifestPath, section);
     for (const std::string& name : sectionKeys(session.manifestPath, section)) {
-        const std::string updateCopy = session.programDir + sep + name;
+        const std::string updateCopy = win::join(session.programDir, name);
         std::string staging, folder;
         if (!win::isPlainFileName(name)) {
             // A name with a folder part could reach anywhere: refused.
-            outcome.failed(Action::install, "[" + section + "] " + name, ERROR_INVALID_NAME);
+            outcome.report(Action::install, "[" + section + "] " + name, win::failure(ERROR_INVALID_NAME));
         } else if (const std::string value = values.value(name); value == "DELETE" || discardAll) {
             if (DeleteFileA(updateCopy.c_str()))
-                outcome.done(Action::remove, updateCopy);
+                outcome.report(Action::remove, updateCopy, {});
             else if (GetLastError() == ERROR_FILE_NOT_FOUND)
                 outcome.skipped(Action::remove, updateCopy, Reason::absent);
             else
-                outcome.failed(Action::remove, updateCopy, GetLastError());
+                outcome.report(Action::remove, updateCopy, win::result(false));
         } else if (!stagingDirFor(session, value, staging)) {
             // No macro: a new name for the update's copy, within its own folder.
-            const std::string renamed = session.programDir + sep + value;
-            if (win::isPlainFileName(value) && MoveFileA(updateCopy.c_str(), renamed.c_str()))
-                outcome.done(Action::rename, updateCopy, renamed);
-            else
-                outcome.failed(Action::rename, updateCopy,
-                               win::isPlainFileName(value) ? GetLastError() : ERROR_INVALID_NAME, value);
-        } else if (resolveMacro(session, value, folder); replaceOnly && !win::fileExists(folder + sep + name)) {
-            outcome.skipped(Action::install, folder + sep + name, Reason::notInstalled);
-        } else if (copyOneFile(name, session.programDir, folder)) {
-            outcome.done(Action::install, folder + sep + name);
+            const std::string renamed = win::join(session.programDir, value);
+            outcome.report(Action::rename, updateCopy,
+                           win::isPlainFileName(value) ? win::result(MoveFileA(updateCopy.c_str(), renamed.c_str()))
+                                                       : win::failure(ERROR_INVALID_NAME),
+                           win::isPlainFileName(value) ? renamed : value);
+        } else if (resolveMacro(session, value, folder); replaceOnly && !win::fileExists(win::join(folder, name))) {
+            outcome.skipped(Action::install, win::join(folder, name), Reason::notInstalled);
+        } else if (copyOneFile(session.workFolders, name, session.programDir, folder)) {
+            outcome.report(Action::install, win::join(folder, name), {});
         } else if (stageOneFile(session, value, name, session.programDir)) {
-            outcome.done(Action::stage, folder + sep + name);
+            outcome.report(Action::stage, win::join(folder, name), {});
         } else {
-            outcome.failed(Action::install, folder + sep + name, GetLastError());
+            outcome.report(Action::install, win::join(folder, name), win::result(false));
         }
         if (session.progress) session.progress->step();
     }

@@ -12,6 +12,7 @@
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/profile.h"
+#include "win/result.h"
 #include "win/security.h"
 #include "win/text.h"
 
@@ -23,21 +24,22 @@ const size_t maxModuleNameLength = 259;
 
 int patchMergeModules(UpdateSession& session)
 {
-    const std::string& separator = session.pathSeparator;
     // A folder of this run's own to unpack into: one that it cannot trust
     // (a link, another user's) is left alone for a fresh one.
-    std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
+    std::string extractDir = win::join(session.mergeModulesDir, facts::extractionFolder);
     if (!win::createPrivateFolder(extractDir) && !win::makeFolderPrivate(extractDir))
         extractDir = win::createFreshPrivateFolder(extractDir + "-");
-    std::string moduleList = session.newFilesDir + separator + facts::moduleListFile;
+    std::string moduleList = win::join(session.newFilesDir, facts::moduleListFile);
     for (const std::string& module : win::profileNames(moduleList, nullptr)) {
+        const std::string path = win::join(session.mergeModulesDir, module);
         // Section names come from the package: only plain names of the modules' folder.
         if (module.size() > maxModuleNameLength || !win::isPlainFileName(module))
-            session.outcome.failed(Action::patch, "[" + module + "] of " + moduleList, ERROR_INVALID_NAME);
-        else if (!win::fileExists(session.mergeModulesDir + separator + module))
-            session.outcome.skipped(Action::patch, session.mergeModulesDir + separator + module, Reason::absent);
+            session.outcome.report(Action::patch, "[" + module + "] of " + moduleList,
+                                   win::failure(ERROR_INVALID_NAME));
+        else if (!win::fileExists(path))
+            session.outcome.skipped(Action::patch, path, Reason::absent);
         else if (extractDir.empty())
-            session.outcome.failed(Action::patch, session.mergeModulesDir + separator + module, ERROR_PATH_NOT_FOUND);
+            session.outcome.report(Action::patch, path, win::failure(ERROR_PATH_NOT_FOUND));
         else
             patchMergeModule(session, module, extractDir, moduleList);
     }
@@ -48,7 +50,7 @@ int patchMergeModules(UpdateSession& session)
 int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, const std::string& extractDir,
                      const std::string& moduleList)
 {
-    const std::string module = session.mergeModulesDir + session.pathSeparator + moduleFileName;
+    const std::string module = win::join(session.mergeModulesDir, moduleFileName);
     // The step's own error where it left one; a module or cabinet that
     // cannot be trusted leaves none.
     auto error = [] { return GetLastError() ? GetLastError() : static_cast<DWORD>(ERROR_INVALID_DATA); };
@@ -63,7 +65,7 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, 
     for (const std::string& name : win::profileNames(moduleList, moduleFileName.c_str())) {
         SetLastError(0);
         if (!failure && !job.replaceModuleFile(session.newFilesDir, name)) {
-            session.outcome.failed(Action::patch, module, error(), name);
+            session.outcome.report(Action::patch, module, win::failure(error()), name);
             replaced = 0;
         }
     }
@@ -72,28 +74,27 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, 
     SetLastError(0);
     if (!job.storeCabinetStream() && !failure) failure = error();
     if (failure) {
-        session.outcome.failed(Action::patch, module, failure);
+        session.outcome.report(Action::patch, module, win::failure(failure));
         session.unpatchedModules.push_back(moduleFileName);
         return 0;
     }
-    if (replaced) session.outcome.done(Action::patch, module);
+    if (replaced) session.outcome.report(Action::patch, module, {});
     return replaced;
 }
 
 int stampModuleRevision(UpdateSession& session)
 {
-    const std::string& separator = session.pathSeparator;
-    std::string manifestCopy = session.newFilesDir + separator + win::loadText(IDS_MANIFEST_NAME);
+    std::string manifestCopy = win::join(session.newFilesDir, win::loadText(IDS_MANIFEST_NAME));
     // Without the update's manifest there is no revision to stamp: a repeated
     // cleanup run, after the new-files folder went, must not write "#0" over
     // the revision an earlier run stamped.
     if (!win::fileExists(manifestCopy)) return 1;
-    UINT revision = GetPrivateProfileIntA(facts::numbersSection, facts::revisionKey, 0, manifestCopy.c_str());
+    const unsigned long revision = manifestNumber(manifestCopy, facts::revisionKey).value_or(0);
     char value[16];
     wsprintfA(value, "#%d", static_cast<int>(revision));
-    std::string extractDir = session.mergeModulesDir + separator + facts::extractionFolder;
+    std::string extractDir = win::join(session.mergeModulesDir, facts::extractionFolder);
     for (const char* module : {facts::mainModuleFile, facts::remoteModuleFile}) {
-        const std::string path = session.mergeModulesDir + separator + module;
+        const std::string path = win::join(session.mergeModulesDir, module);
         if (!win::fileExists(path)) {
             session.outcome.skipped(Action::stamp, path, Reason::absent);
             continue;
@@ -106,11 +107,9 @@ int stampModuleRevision(UpdateSession& session)
             continue;
         }
         mergemod::MergeModuleJob job(module, session.mergeModulesDir, extractDir);
-        SetLastError(0);
-        if (job.setRegistryValue(HKEY_LOCAL_MACHINE, facts::productKey, facts::revisionValue, value))
-            session.outcome.done(Action::stamp, path);
-        else
-            session.outcome.failed(Action::stamp, path, GetLastError() ? GetLastError() : ERROR_INVALID_DATA);
+        session.outcome.report(
+            Action::stamp, path,
+            win::result(job.setRegistryValue(HKEY_LOCAL_MACHINE, facts::productKey, facts::revisionValue, value)));
     }
     return 1;
 }

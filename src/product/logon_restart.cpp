@@ -10,6 +10,7 @@
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/registry.h"
+#include "win/result.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -33,14 +34,6 @@ bool readName(const char* path, const char* name, std::string& out)
     return true;
 }
 
-// path with one "\\" and part appended; an empty path becomes part.
-std::string joined(const std::string& path, const std::string& part)
-{
-    if (path.empty()) return part;
-    if (part.empty()) return path;
-    return path.back() == '\\' ? path + part : path + "\\" + part;
-}
-
 } // namespace
 
 int removeLogonComponent(UpdateSession& session)
@@ -49,7 +42,7 @@ int removeLogonComponent(UpdateSession& session)
     if (readProductType(session) == productRemote) return 0;
     const std::string sysDir = win::systemFolder();
     const std::string productSystemKey = win::loadText(IDS_KEY_SYSTEM);
-    const std::string setting = std::string("HKLM\\") + facts::winLogonKey + "\\" + facts::logonLibraryValue;
+    const std::string setting = win::machineName(facts::winLogonKey, facts::logonLibraryValue);
 
     std::string current;
     readName(facts::winLogonKey, facts::logonLibraryValue, current);
@@ -58,26 +51,21 @@ int removeLogonComponent(UpdateSession& session)
         std::string recorded;
         const bool known = readName(productSystemKey.c_str(), facts::logonLibraryValue, recorded);
         const bool restore =
-            known && (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(joined(sysDir, recorded))));
+            known && (win::fileExists(recorded) || (!sysDir.empty() && win::fileExists(win::join(sysDir, recorded))));
         const LONG result =
             restore ? win::writeText(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue, recorded)
                     : win::deleteValue(HKEY_LOCAL_MACHINE, facts::winLogonKey, facts::logonLibraryValue);
-        const Action action = restore ? Action::write : Action::remove;
-        if (result == ERROR_SUCCESS)
-            session.outcome.done(action, setting);
-        else
-            session.outcome.failed(action, setting, static_cast<DWORD>(result));
+        session.outcome.report(restore ? Action::write : Action::remove, setting, win::status(result));
     }
 
     // Without the system folder the bare name would be taken from the current folder.
     if (!sysDir.empty()) {
-        const std::string library = joined(sysDir, facts::logonLibraryFile);
+        const std::string library = win::join(sysDir, facts::logonLibraryFile);
         if (!win::fileExists(library))
             session.outcome.skipped(Action::scheduleDelete, library, Reason::absent);
-        else if (MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-            session.outcome.done(Action::scheduleDelete, library);
         else
-            session.outcome.failed(Action::scheduleDelete, library, GetLastError());
+            session.outcome.report(Action::scheduleDelete, library,
+                                   win::result(MoveFileExA(library.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)));
     }
     return 1;
 }
@@ -95,10 +83,8 @@ int offerRestart(UpdateSession& session)
         session.outcome.skipped(Action::restart, "of the computer", Reason::declined);
         return 1;
     }
-    if (session.osFamily == osWindows9x ? restartPlain() : restartWithPrivilege())
-        session.outcome.done(Action::restart, "of the computer");
-    else
-        session.outcome.failed(Action::restart, "of the computer", GetLastError());
+    session.outcome.report(Action::restart, "of the computer",
+                           win::result(session.osFamily == osWindows9x ? restartPlain() : restartWithPrivilege()));
     return 1;
 }
 
@@ -114,6 +100,7 @@ int restartWithPrivilege()
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return 0;
     token.reset();
+    // A moment for the question's window to go before every program is ended.
     Sleep(1500);
     return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) ? 1 : 0;
 }

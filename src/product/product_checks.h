@@ -14,6 +14,9 @@ enum ProductType : int {
     productHostLan = 4,
 };
 
+// The option selector that tells HOST from HOSTLAN.
+constexpr long hostOptionSelector = 3;
+
 // The type of the installed product (productDir\vindale.bin). When the file
 // loads and majorOut is given, it receives the file's major version.
 int readProductType(UpdateSession& session, unsigned long* majorOut = nullptr);

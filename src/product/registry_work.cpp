@@ -12,6 +12,7 @@
 #include "win/paths.h"
 #include "win/process.h"
 #include "win/registry.h"
+#include "win/result.h"
 #include "win/security.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -38,18 +39,13 @@ bool pairNeedsRename(const std::string& shortPath, const std::string& longPath)
 
 int writeRevision(UpdateSession& session)
 {
-    const DWORD revision =
-        GetPrivateProfileIntA(facts::numbersSection, facts::revisionKey, 0, session.manifestPath.c_str());
-    const std::string value = std::string("HKLM\\") + facts::productKey + "\\" + facts::revisionValue;
+    const DWORD revision = manifestNumber(session.manifestPath, facts::revisionKey).value_or(0);
     win::Key key;
     LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::productKey, KEY_WRITE, key);
     if (result == ERROR_SUCCESS) result = win::setNumber(key.get(), facts::revisionValue, revision);
-    if (result != ERROR_SUCCESS) {
-        session.outcome.failed(Action::write, value, static_cast<DWORD>(result));
-        return 0;
-    }
-    session.outcome.done(Action::write, value);
-    return 1;
+    session.outcome.report(Action::write, win::machineName(facts::productKey, facts::revisionValue),
+                           win::status(result));
+    return result == ERROR_SUCCESS ? 1 : 0;
 }
 
 int scheduleCleanupRun(UpdateSession& session)
@@ -63,42 +59,39 @@ int scheduleCleanupRun(UpdateSession& session)
     const size_t room = sizeof facts::runFolderPrefix - 1 + 8 + 1 + sizeof facts::programFile - 1;
     if (!base.empty() && base.size() + 1 + room >= MAX_PATH) base = win::shortPath(base);
     if (base.empty() || base.size() + 1 + room >= MAX_PATH) {
-        outcome.failed(Action::copy, program, ERROR_PATH_NOT_FOUND, "the temporary folder");
+        outcome.report(Action::copy, program, win::failure(ERROR_PATH_NOT_FOUND), "the temporary folder");
         return 0;
     }
     // A fresh folder of this run's own: nothing planted beside the copy is
     // loaded with it, and no other run's leftovers touch it.
-    const std::string folder = win::createFreshPrivateFolder(base + session.pathSeparator + facts::runFolderPrefix);
+    const std::string folder = win::createFreshPrivateFolder(win::join(base, facts::runFolderPrefix));
     if (folder.empty()) {
-        outcome.failed(Action::createFolder, base + session.pathSeparator + facts::runFolderPrefix + "*",
-                       GetLastError());
+        outcome.report(Action::createFolder, win::join(base, facts::runFolderPrefix) + "*", win::result(false));
         return 0;
     }
-    const std::string target = folder + session.pathSeparator + facts::programFile;
+    const std::string target = win::join(folder, facts::programFile);
     // Only a copy that is there may be started: otherwise the entry would
     // start, with administrator rights, whatever file stands at that path.
     // A read-only program would give a copy that its self-removal cannot delete.
-    if (!CopyFileA(program.c_str(), target.c_str(), TRUE) ||
-        !SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-        outcome.failed(Action::copy, program, GetLastError(), target);
+    // A copy that no entry names would stay in TEMP for good.
+    auto removeCopy = win::onScopeExit([&] {
         DeleteFileA(target.c_str());
         RemoveDirectoryA(folder.c_str());
-        return 0;
-    }
-    outcome.done(Action::copy, program, target);
+    });
+    const win::Result copied = win::result(CopyFileA(program.c_str(), target.c_str(), TRUE) &&
+                                           SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL));
+    outcome.report(Action::copy, program, copied, target);
+    if (!copied.ok) return 0;
     // Quoted: with a blank in the path, an unquoted entry would let Windows
     // start C:\Documents.exe or the like first, with administrator rights.
     const std::string command = "\"" + target + "\" " + facts::cleanupSwitch;
-    const std::string entry = std::string("HKLM\\") + facts::runOnceKey + "\\" + facts::cleanupRunValue;
     win::Key key;
     // Created where missing: without it the system starts nothing.
     LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::runOnceKey, KEY_SET_VALUE, key, true);
     if (result == ERROR_SUCCESS) result = win::setText(key.get(), facts::cleanupRunValue, command);
-    if (result != ERROR_SUCCESS) {
-        outcome.failed(Action::write, entry, static_cast<DWORD>(result));
-        return 0;
-    }
-    outcome.done(Action::write, entry);
+    outcome.report(Action::write, win::machineName(facts::runOnceKey, facts::cleanupRunValue), win::status(result));
+    if (result != ERROR_SUCCESS) return 0;
+    removeCopy.dismiss();
     outcome.cleanupScheduled();
     return 1;
 }
@@ -110,10 +103,8 @@ int applyLongNameRenames(UpdateSession& session)
     for (const auto& pair : pairs) {
         if (!pairNeedsRename(pair.first, pair.second)) continue;
         DeleteFileA(pair.second.c_str());
-        if (MoveFileA(pair.first.c_str(), pair.second.c_str()))
-            session.outcome.done(Action::rename, pair.first, pair.second);
-        else
-            session.outcome.failed(Action::rename, pair.first, GetLastError(), pair.second);
+        session.outcome.report(Action::rename, pair.first,
+                               win::result(MoveFileA(pair.first.c_str(), pair.second.c_str())), pair.second);
     }
     win::deleteKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
     return 1;
@@ -121,29 +112,25 @@ int applyLongNameRenames(UpdateSession& session)
 
 int ensureDisplayActiveFlag(UpdateSession& session)
 {
-    const std::string value = std::string("HKLM\\") + facts::hostServiceKey + "\\" + facts::displayActiveValue;
+    const std::string value = win::machineName(facts::hostServiceKey, facts::displayActiveValue);
     win::Key key;
     if (win::openKey(HKEY_LOCAL_MACHINE, facts::hostServiceKey, KEY_READ | KEY_WRITE, key) != ERROR_SUCCESS) {
         session.outcome.skipped(Action::write, value, Reason::absent);
         return 1;
     }
     if (win::valueExists(key.get(), facts::displayActiveValue)) return 1;
-    const LONG result = win::setNumber(key.get(), facts::displayActiveValue, 1);
-    if (result == ERROR_SUCCESS)
-        session.outcome.done(Action::write, value);
-    else
-        session.outcome.failed(Action::write, value, static_cast<DWORD>(result));
+    session.outcome.report(Action::write, value, win::status(win::setNumber(key.get(), facts::displayActiveValue, 1)));
     return 1;
 }
 
 int registerComponents(UpdateSession& session)
 {
     const std::string system = win::systemFolder();
-    const std::string program = system + "\\REGSVR32.EXE";
+    const std::string program = win::join(system, facts::registrationProgram);
     for (const char* library : facts::componentLibraries) {
-        const std::string path = session.productDir + session.pathSeparator + library;
+        const std::string path = win::join(session.productDir, library);
         if (system.empty()) {
-            session.outcome.failed(Action::registerLibrary, path, ERROR_PATH_NOT_FOUND);
+            session.outcome.report(Action::registerLibrary, path, win::failure(ERROR_PATH_NOT_FOUND));
             continue;
         }
         // Started for each library as designed; one the product does not have
@@ -151,13 +138,13 @@ int registerComponents(UpdateSession& session)
         const bool present = win::fileExists(path) != 0;
         unsigned long exitCode = 0;
         session.outcome.flush();
-        const int started = win::runAndWait(program, "\"" + path + "\" /s", &exitCode);
+        const win::Result started = win::result(win::runAndWait(program, "\"" + path + "\" /s", &exitCode));
         if (!present)
             session.outcome.skipped(Action::registerLibrary, path, Reason::absent);
-        else if (!started)
-            session.outcome.failed(Action::start, program, GetLastError(), path);
+        else if (!started.ok)
+            session.outcome.report(Action::start, program, started, path);
         else if (exitCode == 0)
-            session.outcome.done(Action::registerLibrary, path);
+            session.outcome.report(Action::registerLibrary, path, {});
         else
             session.outcome.ended(Action::registerLibrary, path, exitCode);
     }

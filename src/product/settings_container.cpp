@@ -115,7 +115,10 @@ int SettingsContainer::load(const char* path)
     if (!ReadFile(file.get(), image_, imageSize, &read, nullptr)) return 0;
     unscramble(image_);
     dirty_ = false;
-    if (!markersMatch()) return 0;
+    if (!markersMatch()) {
+        SetLastError(ERROR_INVALID_DATA);
+        return 0;
+    }
     if (newPath) {
         path_ = target;
         hasPath_ = true;
@@ -139,7 +142,9 @@ int SettingsContainer::save(const char* path)
     unsigned char scrambled[imageSize];
     std::memcpy(scrambled, image_, imageSize);
     scramble(scrambled);
-    if (!win::replaceFile(target, scrambled, imageSize)) return 0;
+    // A work folder of this write alone: the file is written once.
+    win::WorkFolders work;
+    if (!win::replaceFile(work, target, scrambled, imageSize)) return 0;
     dirty_ = false;
     if (!hasPath_) {
         path_ = target;

@@ -1,6 +1,7 @@
 #include "product/version_record.h"
 
 #include <windows.h>
+
 #include <objbase.h>
 
 #include <string>
@@ -96,7 +97,7 @@ int recordProductVersion(UpdateSession& session)
     // it does not take the record, the update itself is still complete.
     const std::string record = std::string(propertyName) + " " + propertyValue + " of " + productId;
     if (recordWithComponent()) {
-        session.outcome.done(Action::record, record);
+        session.outcome.report(Action::record, record, {});
         return 1;
     }
     session.outcome.skipped(Action::record, record, Reason::notTaken);

@@ -86,7 +86,7 @@ int isProductInstalled()
 unsigned long detectOsFamily()
 {
     OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = 148;
+    info.dwOSVersionInfoSize = sizeof info; // 148: the record without the service-pack fields of later systems
     if (!GetVersionExA(&info)) return osOther;
     if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return osWindows9x;
     if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return osOther;
@@ -134,42 +134,28 @@ int findProgramDir(std::string& out)
 int findMergeModules(UpdateSession& session)
 {
     WIN32_FIND_DATAA data;
-    win::Find search(FindFirstFileA((session.mergeModulesDir + "\\*.*").c_str(), &data));
+    win::Find search(FindFirstFileA(win::join(session.mergeModulesDir, "*.*").c_str(), &data));
     return search ? 1 : 0;
 }
 
 int initialiseEnvironment(UpdateSession& session)
 {
     int result = 1;
-    session.pathSeparator = win::loadText(IDS_PATH_SEPARATOR);
-    const std::string manifestName = win::loadText(IDS_MANIFEST_NAME);
-
-    session.macroProgDir = win::loadText(IDS_MACRO_PROGDIR);
-    session.macroWinDir = win::loadText(IDS_MACRO_WINDIR);
-    session.macroSysDir = win::loadText(IDS_MACRO_SYSDIR);
-    session.macroVelDir = win::loadText(IDS_MACRO_VELDIR);
-    session.macroTwDir = win::loadText(IDS_MACRO_TWDIR);
-    session.macroDrvDir = win::loadText(IDS_MACRO_DRVDIR);
-    session.macroCmsDir = win::loadText(IDS_MACRO_CMSDIR);
-    session.macroDataDir = win::loadText(IDS_MACRO_DATADIR);
-    session.macroVelShared = win::loadText(IDS_MACRO_VELSHARED);
-    session.macroMergeModulesDir = win::loadText(IDS_MACRO_MERGEMODULESDIR);
-    session.macroMergeModulesEngDir = win::loadText(IDS_MACRO_MERGEMODULESENGDIR);
-    session.macroPackagerResDir = win::loadText(IDS_MACRO_PACKAGERRESDIR);
-
     if (!readMachineFolder(win::loadText(IDS_KEY_SYSTEM), win::loadText(IDS_VALUE_INSTALLDIR), session.productDir))
         result = 0;
     if (!findProgramDir(session.programDir)) result = 0;
 
     session.tempDir = temporaryFolder();
-    if (!session.tempDir.empty() && session.tempDir.back() == session.pathSeparator[0])
-        win::stripTrailingBackslashes(session.tempDir);
+    win::stripTrailingBackslashes(session.tempDir);
 
-    session.manifestPath = session.programDir + session.pathSeparator + manifestName;
+    session.manifestPath = win::join(session.programDir, win::loadText(IDS_MANIFEST_NAME));
     session.osFamily = detectOsFamily();
-    session.mergeModulesDir = session.productDir + session.pathSeparator + facts::packagerFolder +
-                              session.pathSeparator + facts::mergeModulesFolder;
-    session.newFilesDir = session.mergeModulesDir + session.pathSeparator + facts::newFilesFolder;
-    if (findMergeModules(session)) session.hasMergeModules = 1;
+    // Without a product folder these would be relative to the current one.
+    if (!session.productDir.empty()) {
+        session.mergeModulesDir =
+            win::join(win::join(session.productDir, facts::packagerFolder), facts::mergeModulesFolder);
+        session.newFilesDir = win::join(session.mergeModulesDir, facts::newFilesFolder);
+        if (findMergeModules(session)) session.hasMergeModules = 1;
+    }
     return result;
 }

@@ -1,8 +1,6 @@
 #include "session/outcome.h"
 
-#include "session/detection.h"
 #include "session/product_facts.h"
-#include "session/update_session.h"
 #include "version.h"
 #include "win/files.h"
 #include "win/paths.h"
@@ -54,19 +52,14 @@ std::string errorText(DWORD error)
     return text;
 }
 
-const char* runKind(const UpdateSession& session)
-{
-    if (isCleanupRun(session.commandLine)) return "cleanup";
-    return wantsStatus(session.commandLine) ? "status" : "install";
-}
-
 } // namespace
 
-void RunOutcome::begin(const UpdateSession& session)
+void RunOutcome::begin(const RunFacts& run)
 {
+    run_ = run;
     const std::string windows = win::windowsFolder();
     if (windows.empty()) return;
-    logPath_ = windows + "\\" + facts::logFile;
+    logPath_ = win::join(windows, facts::logFile);
     const DWORD attributes = GetFileAttributesA(logPath_.c_str());
     if (win::isLink(attributes)) return;
     WIN32_FIND_DATAA entry;
@@ -87,10 +80,9 @@ void RunOutcome::begin(const UpdateSession& session)
         log_.reset();
         return;
     }
-    const std::string family = familyKeyword(session.osFamily);
-    line(std::string(runKind(session)) + " " + localTime() + ", trevix " + TREVIX_VERSION_TEXT + ", command line \"" +
-         session.commandLine + "\", family " + (family.empty() ? "other" : family) + ", update folder \"" +
-         session.programDir + "\", product folder \"" + session.productDir + "\"");
+    line(run.kind + " " + localTime() + ", trevix " + TREVIX_VERSION_TEXT + ", command line \"" + run.commandLine +
+         "\", family " + run.family + ", update folder \"" + run.programDir + "\", product folder \"" + run.productDir +
+         "\"");
 }
 
 void RunOutcome::line(const std::string& text)
@@ -101,18 +93,15 @@ void RunOutcome::line(const std::string& text)
     WriteFile(log_.get(), whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
 }
 
-void RunOutcome::done(Action action, const std::string& what, const std::string& to)
+void RunOutcome::report(Action action, const std::string& what, win::Result result, const std::string& to)
 {
-    line("  " + std::string(words[static_cast<int>(action)][0]) + " " + what + (to.empty() ? "" : " -> " + to));
-}
-
-void RunOutcome::failed(Action action, const std::string& what, DWORD error, const std::string& to)
-{
+    const std::string target = to.empty() ? "" : " -> " + to;
+    if (result.ok) return line("  " + std::string(words[static_cast<int>(action)][0]) + " " + what + target);
     ++failures_;
     char number[16];
-    wsprintfA(number, "%lu", static_cast<unsigned long>(error));
-    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what +
-         (to.empty() ? "" : " -> " + to) + ": error " + number + ", " + errorText(error));
+    wsprintfA(number, "%lu", static_cast<unsigned long>(result.error));
+    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what + target + ": error " + number +
+         ", " + errorText(result.error));
 }
 
 void RunOutcome::skipped(Action action, const std::string& what, Reason reason)
@@ -135,11 +124,11 @@ void RunOutcome::flush()
     if (log_) FlushFileBuffers(log_.get());
 }
 
-unsigned long RunOutcome::finish(const UpdateSession& session, unsigned long exitCode)
+unsigned long RunOutcome::finish(unsigned long exitCode)
 {
     if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
     // The record first: a run killed meanwhile leaves a log without its end.
-    record(session, exitCode);
+    record(exitCode);
     char last[64];
     wsprintfA(last, "%d failed, exit code %lu", failures_, exitCode);
     line(last);
@@ -147,7 +136,7 @@ unsigned long RunOutcome::finish(const UpdateSession& session, unsigned long exi
     return exitCode;
 }
 
-void RunOutcome::record(const UpdateSession& session, unsigned long exitCode)
+void RunOutcome::record(unsigned long exitCode)
 {
     if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
     // Never the product's key itself: the record goes only where it exists.
@@ -155,13 +144,13 @@ void RunOutcome::record(const UpdateSession& session, unsigned long exitCode)
     if (win::openKey(HKEY_LOCAL_MACHINE, facts::productKey, KEY_CREATE_SUB_KEY, product) != ERROR_SUCCESS ||
         win::openKey(product.get(), facts::runRecordKey, KEY_SET_VALUE, record, true) != ERROR_SUCCESS)
         return;
-    win::setText(record.get(), "Run", runKind(session));
-    win::setNumber(record.get(), "Result", exitCode);
-    win::setText(record.get(), "Time", localTime());
-    win::setText(record.get(), "Log", logPath_);
+    win::setText(record.get(), facts::recordRunValue, run_.kind);
+    win::setNumber(record.get(), facts::recordResultValue, exitCode);
+    win::setText(record.get(), facts::recordTimeValue, localTime());
+    win::setText(record.get(), facts::recordLogValue, logPath_);
     const bool stoppedEarly = exitCode == exitNotInstalled || exitCode == exitOtherVersion;
-    if (isCleanupRun(session.commandLine) && !stoppedEarly)
-        win::setNumber(record.get(), "RestartPending", 0);
+    if (run_.kind == facts::cleanupRunKind && !stoppedEarly)
+        win::setNumber(record.get(), facts::recordRestartValue, 0);
     else if (cleanupScheduled_)
-        win::setNumber(record.get(), "RestartPending", 1);
+        win::setNumber(record.get(), facts::recordRestartValue, 1);
 }

@@ -7,9 +7,8 @@
 
 #include <string>
 
+#include "win/result.h"
 #include "win/unique.h"
-
-struct UpdateSession;
 
 // What a step does to a path, worded by the log.
 enum class Action : int {
@@ -44,6 +43,15 @@ enum class Reason : int {
     notPatched,     // a merge module whose files could not be replaced
 };
 
+// What the log's first line and the run record tell of a run.
+struct RunFacts {
+    std::string kind;   // "install", "status" or "cleanup"
+    std::string family; // the family's keyword, "other" for none
+    std::string commandLine;
+    std::string programDir;
+    std::string productDir;
+};
+
 class RunOutcome {
 public:
     RunOutcome() = default;
@@ -53,10 +61,11 @@ public:
     // Opens the log without following a link (a log over 1 MB becomes
     // trevix.log.old first) and writes the run's first line. A log that
     // cannot be opened is no reason to fail the run.
-    void begin(const UpdateSession& session);
-    // to: where the action put what (a copy, a rename, a scheduled move).
-    void done(Action action, const std::string& what, const std::string& to = std::string());
-    void failed(Action action, const std::string& what, DWORD error, const std::string& to = std::string());
+    void begin(const RunFacts& run);
+    // The one door of every action: done when result is ok, else failed
+    // with its error. to: where the action put what (a copy, a rename, a
+    // scheduled move).
+    void report(Action action, const std::string& what, win::Result result, const std::string& to = std::string());
     void skipped(Action action, const std::string& what, Reason reason);
     // A program that did the action ended with exitCode, which is not 0: a failure.
     void ended(Action action, const std::string& what, unsigned long exitCode);
@@ -65,12 +74,12 @@ public:
     void flush();
     // The run's exit code: exitCode, or 1603 when it is 0 and an action
     // failed. Ends the log block and writes the run record.
-    unsigned long finish(const UpdateSession& session, unsigned long exitCode);
+    unsigned long finish(unsigned long exitCode);
     // The run record under the product's key, where that key exists: the run
     // kind, the exit code as finish would give it, the time, the log, and
     // RestartPending (1 once cleanupScheduled was told, 0 at the end of a
     // cleanup run; a run that stopped early leaves it).
-    void record(const UpdateSession& session, unsigned long exitCode);
+    void record(unsigned long exitCode);
 
     int failures() const { return failures_; }
     // The install run has scheduled its cleanup run.
@@ -79,6 +88,7 @@ public:
 private:
     void line(const std::string& text);
 
+    RunFacts run_;
     win::File log_;
     std::string logPath_;
     int failures_ = 0;

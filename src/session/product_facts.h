@@ -16,8 +16,18 @@ inline constexpr char runOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersi
 inline constexpr char winLogonKey[] = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CurrentVersion\\WinLogon";
 inline constexpr char hostServiceKey[] = "System\\CurrentControlSet\\Services\\cv_host";
 
-// The run record below productKey.
+// The run record below productKey, and its values.
 inline constexpr char runRecordKey[] = "LastUpdate";
+inline constexpr char recordRunValue[] = "Run";
+inline constexpr char recordResultValue[] = "Result";
+inline constexpr char recordTimeValue[] = "Time";
+inline constexpr char recordLogValue[] = "Log";
+inline constexpr char recordRestartValue[] = "RestartPending";
+
+// The run kinds, as the log and the record name them.
+inline constexpr char installRunKind[] = "install";
+inline constexpr char statusRunKind[] = "status";
+inline constexpr char cleanupRunKind[] = "cleanup";
 
 // One run at a time, of either kind: the name of the mutex each run holds.
 // "Global\\" reaches every session from Windows 2000 on; earlier systems
@@ -61,6 +71,8 @@ inline constexpr char revisionKey[] = "Revision";
 inline constexpr char settingsFile[] = "vindale.bin";
 inline constexpr char moduleListFile[] = "msm.ini";
 inline constexpr char programFile[] = "trevix.exe";
+// The system's registration program, in the system folder.
+inline constexpr char registrationProgram[] = "REGSVR32.EXE";
 inline constexpr char selfDeleteBatchFile[] = "DelUS.bat";
 // The cleanup run's copy lives in a fresh folder of its own in the temporary
 // folder, named this and eight hexadecimal digits.

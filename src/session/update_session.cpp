@@ -1,5 +1,7 @@
 #include "session/update_session.h"
 
+#include <windows.h>
+
 #include "session/product_facts.h"
 #include "session/progress.h"
 #include "win/text.h"
@@ -12,3 +14,11 @@ UpdateSession::~UpdateSession() { progress.reset(); }
 bool isCleanupRun(const std::string& commandLine) { return win::containsText(commandLine, facts::cleanupSwitch); }
 
 bool wantsStatus(const std::string& commandLine) { return win::containsText(commandLine, facts::statusSwitch); }
+
+std::optional<unsigned long> manifestNumber(const std::string& manifestPath, const char* key)
+{
+    char probe[2] = {};
+    if (!GetPrivateProfileStringA(facts::numbersSection, key, "", probe, sizeof probe, manifestPath.c_str()))
+        return std::nullopt;
+    return GetPrivateProfileIntA(facts::numbersSection, key, 0, manifestPath.c_str());
+}

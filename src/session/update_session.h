@@ -1,10 +1,12 @@
 #pragma once
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "session/outcome.h"
+#include "win/files.h"
 #include "win/unique.h"
 
 class ProgressWindow;
@@ -23,11 +25,15 @@ struct RenameListFile {
     unsigned long error = 0; // why a failed open failed
 };
 
-// Where this run stages the files of one directory macro, and the files it
-// copied there: only those are scheduled to replace installed files.
-struct StagingFolder {
-    std::string path; // empty when there is none
-    bool own = false; // a fresh folder of this run, not the usual name
+// One directory macro as this run resolved it, where it stages that macro's
+// files, and the files it copied there: only those are scheduled to replace
+// installed files.
+struct MacroFolder {
+    std::string folder;       // empty when the macro names no folder here
+    std::string usualStaging; // the folder with ".tmp" added
+    bool decided = false;     // where to stage has been decided
+    std::string staging;      // where this run stages; empty when nowhere
+    bool own = false;         // a fresh folder of this run, not the usual name
     std::vector<std::string> files;
 };
 
@@ -47,7 +53,8 @@ struct UpdateSession {
 
     // Only file replacement touches these.
     RenameListFile renameList;
-    std::map<std::string, StagingFolder> staging; // by macro name
+    // The directory macros, by name, resolved once per run.
+    std::map<std::string, MacroFolder> macros;
     // Only merge-module patching touches it: the modules it could not patch.
     std::vector<std::string> unpatchedModules;
 
@@ -65,8 +72,9 @@ struct UpdateSession {
     std::string newFilesDir;
     std::string mergeModulesDir;
     std::string macroPackagerResDir;
-    std::string pathSeparator;
 
+    // Where this run's copies are made whole before they replace a file.
+    win::WorkFolders workFolders;
     std::unique_ptr<ProgressWindow> progress;
     unsigned long osFamily = 0;
     int hasMergeModules = 0;
@@ -79,3 +87,7 @@ struct UpdateSession {
 // Run kinds, from plain case-sensitive substring tests on the command line.
 bool isCleanupRun(const std::string& commandLine);
 bool wantsStatus(const std::string& commandLine);
+
+// A number of the manifest's [TIDEWARDEN] section, read as the profile
+// functions read it; none when the key is not there or has no value.
+std::optional<unsigned long> manifestNumber(const std::string& manifestPath, const char* key);

@@ -29,7 +29,7 @@ bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entrie
     // An empty folder text would list the root of the current drive.
     if (folder.empty() || isLink(GetFileAttributesA(folder.c_str()))) return false;
     WIN32_FIND_DATAA entry;
-    Find search(FindFirstFileA((folder + "\\*.*").c_str(), &entry));
+    Find search(FindFirstFileA(join(folder, "*.*").c_str(), &entry));
     if (!search) return false;
     do {
         const std::string name = entry.cFileName;
@@ -56,7 +56,7 @@ bool emptyFolder(const std::string& folder)
     std::vector<WIN32_FIND_DATAA> entries;
     if (!listFolder(folder, entries)) return false;
     for (const WIN32_FIND_DATAA& entry : entries)
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) deleteFile(folder + "\\" + entry.cFileName);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) deleteFile(join(folder, entry.cFileName));
     return true;
 }
 
@@ -69,7 +69,6 @@ namespace {
 // file at a time.
 const char* const workFolderName = "~trvwork";
 const char* const copyName = "~trevix.new";
-std::map<std::string, std::string> workFolders; // by target folder, made this run
 
 // A work folder a killed run left: an old file set aside goes back where its
 // own file is missing, everything else of ours goes.
@@ -79,25 +78,25 @@ void recoverWorkFolder(const std::string& work, const std::string& folder)
     listFolder(work, entries);
     for (const WIN32_FIND_DATAA& entry : entries) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::string name = entry.cFileName, path = work + "\\" + name;
-        if (name == copyName || fileExists(folder + "\\" + name) ||
-            !MoveFileA(path.c_str(), (folder + "\\" + name).c_str()))
-            deleteFile(path);
+        const std::string name = entry.cFileName, path = join(work, name), original = join(folder, name);
+        if (name == copyName || fileExists(original) || !MoveFileA(path.c_str(), original.c_str())) deleteFile(path);
     }
 }
 
-std::string workFolderFor(const std::string& target)
+} // namespace
+
+std::string WorkFolders::folderFor(const std::string& target)
 {
     std::string folder = folderOf(target);
     if (folder.empty()) return std::string();
-    auto known = workFolders.find(folder);
-    if (known != workFolders.end()) return known->second;
+    auto known = folders_.find(folder);
+    if (known != folders_.end()) return known->second;
     // The copy's path must fit, and on 9x the target's name beside it.
     std::string base = folder;
     const size_t name = target.size() - folder.size() - 1, room = 1 + lstrlenA(workFolderName) + 1 + 12;
     if (base.size() + room + (name > 12 ? name : 0) >= MAX_PATH) base = shortPath(folder);
     if (base.empty()) return std::string();
-    std::string work = base + "\\" + workFolderName;
+    std::string work = join(base, workFolderName);
     // A folder of that name that this program can trust is a killed run's;
     // anything else there (a link, another user's) is left alone.
     if (!createPrivateFolder(work)) {
@@ -106,9 +105,20 @@ std::string workFolderFor(const std::string& target)
         else
             work = createFreshPrivateFolder(work + "-");
     }
-    if (!work.empty()) workFolders[folder] = work;
+    if (!work.empty()) folders_[folder] = work;
     return work;
 }
+
+void WorkFolders::removeAll()
+{
+    for (const auto& made : folders_) {
+        emptyFolder(made.second);
+        RemoveDirectoryA(made.second.c_str());
+    }
+    folders_.clear();
+}
+
+namespace {
 
 // Whether a replacement may be moved over target: it is missing, a link
 // (the move replaces the link itself), or a file that is not read-only. A
@@ -144,11 +154,11 @@ bool moveInto(const std::string& source, const std::string& target, const std::s
 // The whole-or-nothing replacement: write makes the new file at the path it
 // is given, failing when something is there already.
 template <typename Write>
-bool replaceWhole(const std::string& target, Write write)
+bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
 {
-    const std::string work = workFolderFor(target);
+    const std::string work = folders.folderFor(target);
     if (work.empty()) return false;
-    const std::string temporary = work + "\\" + copyName;
+    const std::string temporary = join(work, copyName);
     if (!replaceable(target)) return false;
     bool written = write(temporary);
     // What a failed copy left is made anew rather than written into.
@@ -164,15 +174,6 @@ bool replaceWhole(const std::string& target, Write write)
 
 } // namespace
 
-void removeWorkFolders()
-{
-    for (const auto& made : workFolders) {
-        emptyFolder(made.second);
-        RemoveDirectoryA(made.second.c_str());
-    }
-    workFolders.clear();
-}
-
 bool moveOver(const std::string& source, const std::string& target)
 {
     return replaceable(target) && moveInto(source, target, asideName(source));
@@ -183,9 +184,9 @@ void finishMoveOver(const std::string& source, const std::string& target)
     if (!fileExists(target)) MoveFileA(asideName(source).c_str(), target.c_str());
 }
 
-bool copyOver(const std::string& source, const std::string& target)
+bool copyOver(WorkFolders& work, const std::string& source, const std::string& target)
 {
-    return replaceWhole(target, [&](const std::string& temporary) {
+    return replaceWhole(work, target, [&](const std::string& temporary) {
         if (CopyFileA(source.c_str(), temporary.c_str(), TRUE)) return true;
         // A copy cut off by a full drive is no file of ours to keep.
         const DWORD error = GetLastError();
@@ -195,9 +196,9 @@ bool copyOver(const std::string& source, const std::string& target)
     });
 }
 
-bool replaceFile(const std::string& target, const void* data, DWORD size)
+bool replaceFile(WorkFolders& work, const std::string& target, const void* data, DWORD size)
 {
-    return replaceWhole(target, [&](const std::string& temporary) {
+    return replaceWhole(work, target, [&](const std::string& temporary) {
         File file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!file) return false;

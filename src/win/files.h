@@ -3,6 +3,7 @@
 // subsystem needs (whole copies, moves, listings that never enter a link).
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,20 +46,36 @@ bool moveOver(const std::string& source, const std::string& target);
 // moving source in (Windows 9x only): puts the old target back.
 void finishMoveOver(const std::string& source, const std::string& target);
 
+// The work folders of one run: one private folder inside each target folder
+// that copyOver and replaceFile write their new files in, made on first use
+// and removed when the object goes. A killed run's are taken over by the
+// next run that copies there.
+class WorkFolders {
+public:
+    WorkFolders() = default;
+    ~WorkFolders() { removeAll(); }
+    WorkFolders(const WorkFolders&) = delete;
+    WorkFolders& operator=(const WorkFolders&) = delete;
+
+    // The work folder for the folder of target; empty when none can be made.
+    std::string folderFor(const std::string& target);
+    // Removes every work folder made so far: the end of the copies.
+    void removeAll();
+
+private:
+    std::map<std::string, std::string> folders_; // by target folder
+};
+
 // Copies source over target whole or not at all: a full drive or a failed
-// read never leaves target cut or gone. The copy is made as a new file in a
-// private work folder inside target's folder, never written into a file that
-// was there, then moved over target; a link at target is replaced, never
+// read never leaves target cut or gone. The copy is made as a new file in
+// the work folder of target's folder, never written into a file that was
+// there, then moved over target; a link at target is replaced, never
 // written through. Fails as a plain copy would for a target that is
 // read-only or in use.
-bool copyOver(const std::string& source, const std::string& target);
+bool copyOver(WorkFolders& work, const std::string& source, const std::string& target);
 
 // copyOver for data held in memory; the new file reaches the disk before it
 // replaces target.
-bool replaceFile(const std::string& target, const void* data, DWORD size);
-
-// Removes the work folders that copyOver and replaceFile made: the end of a
-// run. A killed run's are taken over by the next run that copies there.
-void removeWorkFolders();
+bool replaceFile(WorkFolders& work, const std::string& target, const void* data, DWORD size);
 
 } // namespace win

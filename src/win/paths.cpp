@@ -35,6 +35,19 @@ std::string windowsFolder() { return folderText(GetWindowsDirectoryA); }
 
 std::string systemFolder() { return folderText(GetSystemDirectoryA); }
 
+std::string join(const std::string& folder, const std::string& name)
+{
+    if (folder.empty()) return name;
+    // The trail byte of a double-byte character may look like a backslash.
+    bool endsWithSeparator = false;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        const bool lead = IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && i + 1 < folder.size();
+        endsWithSeparator = !lead && folder[i] == '\\';
+        if (lead) ++i;
+    }
+    return endsWithSeparator ? folder + name : folder + "\\" + name;
+}
+
 std::string shortPath(const std::string& path, DWORD bufferSize)
 {
     std::string buffer(bufferSize, '\0');

@@ -15,6 +15,10 @@ constexpr DWORD machineTextSize = 261;
 std::string windowsFolder();
 std::string systemFolder();
 
+// name in folder: the one way paths are joined. A folder that ends with a
+// backslash (a root, "C:\\") gets none added; an empty folder gives name.
+std::string join(const std::string& folder, const std::string& name);
+
 // The short (8.3) form of an existing path; empty when there is none or it
 // does not fit bufferSize bytes.
 std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSize);

@@ -4,6 +4,11 @@
 
 namespace win {
 
+std::string machineName(const std::string& path, const std::string& value)
+{
+    return "HKLM\\" + path + (value.empty() ? "" : "\\" + value);
+}
+
 LONG openKey(HKEY root, const char* path, REGSAM access, Key& key, bool create)
 {
     return create

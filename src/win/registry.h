@@ -11,6 +11,10 @@
 
 namespace win {
 
+// How the log names a key of HKEY_LOCAL_MACHINE, or a value of it:
+// "HKLM\\path" or "HKLM\\path\\value".
+std::string machineName(const std::string& path, const std::string& value = std::string());
+
 // Opens (or, with create, creates) path below root with access.
 LONG openKey(HKEY root, const char* path, REGSAM access, Key& key, bool create = false);
 bool keyExists(HKEY root, const char* path);

@@ -6,11 +6,12 @@
 // and temporary folders, no installed file lost or cut, and what each input's
 // own rule says.   generators.exe CASES [SEED]
 #include <windows.h>
+
 #include <msiquery.h>
 
 #include <cstdio>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -121,6 +122,7 @@ std::unique_ptr<UpdateSession> session()
     CreateDirectoryA(package.c_str(), nullptr);
     for (const std::string& name : installed) kit::writeFile(kit::join(package, name), "new " + name);
     initialiseEnvironment(*session);
+    resolveMacros(*session);
     session->programDir = package;
     session->manifestPath = package + "\\trevix.ini";
     return session;
@@ -304,6 +306,7 @@ std::string resolve(const std::string& text)
     SetEnvironmentVariableA("TMP", tmp.c_str());
     UpdateSession run;
     initialiseEnvironment(run);
+    resolveMacros(run);
     const std::string& folder = run.productDir;
     // A drive and its root, or a share; the product folder is joined with a backslash.
     auto absolute = [](const std::string& path) { return path.size() > 2 && (path.compare(1, 2, ":\\") == 0 || path.compare(0, 2, "\\\\") == 0); };

@@ -5,6 +5,7 @@
 // table per rule.
 #include <gtest/gtest.h>
 
+#include "app/self_removal.h"
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
 #include "install/manifest.h"
@@ -14,7 +15,6 @@
 #include "product/product_checks.h"
 #include "product/settings_container.h"
 #include "session/detection.h"
-#include "session/self_removal.h"
 #include "session/update_session.h"
 #include "win/files.h"
 #include "win/paths.h"
@@ -33,6 +33,7 @@ struct Units : testing::Test {
         CreateDirectoryA(scratch.c_str(), nullptr);
         initialiseEnvironment(session);
         session.productDir = scratch;
+        resolveMacros(session);
     }
     void TearDown() override { kit::removeTree(scratch), kit::removeTree(scratch + ".tmp"); }
 
@@ -141,7 +142,8 @@ TEST_F(Units, DelayedMovesOnNtAndTheDateRule)
         stamp(kit::join(scratch, names[i]), times[1]);
         stamp(kit::join(staging, names[i]), times[i]);
     }
-    session.staging[session.macroProgDir] = {staging, false, {"older.dll", "same.dll", "newer.dll"}};
+    session.macros[session.macroProgDir].staging = staging;
+    session.macros[session.macroProgDir].files = {"older.dll", "same.dll", "newer.dll"};
     scheduleStagedFiles(session, session.macroProgDir);
     const std::string list = pending();
     for (const std::string& move : {"\\??\\C:\\units.tmp\\newer.dll\0!\\??\\C:\\units\\newer.dll\0"s,
@@ -207,6 +209,7 @@ TEST_F(Units, MacrosAndTheirStagingFolders)
     kit::setValue(system, "CMSDir", REG_SZ, "relative\\cms"s + '\0');
     kit::setValue(system, "FilesDirectory", REG_SZ, "\\\\server\\data\\\\"s + '\0');
     kit::setValue("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir", REG_SZ, "C:\\Common\\"s + '\0');
+    resolveMacros(session);
     const std::string packager = scratch + "\\Packager\\", none;
     const std::pair<const char*, std::string> rows[] = {{"PROGDIR", scratch},
                                                         {"WINDIR", windows},

@@ -1,4 +1,4 @@
-#include "session/self_removal.h"
+#include "app/self_removal.h"
 
 #include <windows.h>
 
@@ -82,14 +82,14 @@ int scheduleSelfDelete()
     // be anyone's. Where there is no cmd.exe (Windows 9x) COMMAND.COM reads a
     // batch beside the run folder, which it could not remove from inside.
     const std::string system = win::systemFolder(), windows = win::windowsFolder();
-    std::string processor = system + "\\cmd.exe", command;
+    std::string processor = win::join(system, "cmd.exe"), command;
     if (!system.empty() && win::fileExists(processor)) {
         command = quoted(processor) + " /c " + selfDeleteCommand(programPath, runFolder);
     } else {
         if (windows.empty()) return 0;
-        processor = windows + "\\COMMAND.COM";
+        processor = win::join(windows, "COMMAND.COM");
         const std::string batchPath =
-            runFolder.empty() ? folder + "\\" + facts::selfDeleteBatchFile : runFolder + ".bat";
+            runFolder.empty() ? win::join(folder, facts::selfDeleteBatchFile) : runFolder + ".bat";
         if (!writeBatch(batchPath, selfDeleteBatchText(programPath, runFolder, batchPath))) return 0;
         command = quoted(processor) + " /c " + quoted(batchPath);
     }
