@@ -5,3 +5,4 @@
 #define IDS_LAUNCH_BUSY              3
 #define IDS_LAUNCH_INCOMPLETE        4
 #define IDS_LAUNCH_NOT_STARTED       5
+#define IDS_LAUNCH_REFUSED           6

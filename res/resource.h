@@ -31,6 +31,7 @@
 #define IDS_MACRO_MERGEMODULESDIR    107
 #define IDS_MACRO_MERGEMODULESENGDIR 108
 #define IDS_OS_WINDOWSXP             109
+#define IDS_NEWER_INSTALLED          110
 
 // Progress dialog.
 #define IDD_PROGRESS                 129

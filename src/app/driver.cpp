@@ -5,6 +5,7 @@
 #include "app/self_removal.h"
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
+#include "install/install_plan.h"
 #include "install/installation_step.h"
 #include "mergemod/merge_module_patching.h"
 #include "product/logon_restart.h"
@@ -26,8 +27,10 @@
 
 namespace {
 
-void showDriverMessage(UINT textId)
+// A message of the driver's own; a quiet run tells only by its exit code and log.
+void showDriverMessage(const UpdateSession& session, UINT textId)
 {
+    if (isQuiet(session.commandLine)) return;
     MessageBoxA(nullptr, win::loadText(textId).c_str(), win::loadText(IDS_UPDATE_CAPTION).c_str(), MB_OK);
 }
 
@@ -58,11 +61,23 @@ void runInstallSequence(UpdateSession& session)
 {
     if (!checkProductVersion(session)) {
         session.outcome.flush();
-        showDriverMessage(IDS_WRONG_VERSION);
+        showDriverMessage(session, IDS_WRONG_VERSION);
         session.exitCode = exitOtherVersion;
         return;
     }
-    if (wantsStatus(session.commandLine)) {
+    // Decide, then act: nothing is changed before the plan has passed its
+    // checks, and a plan run only tells what the run would do.
+    const InstallPlan plan = planInstall(session);
+    if (isPlanRun(session.commandLine)) tellPlan(session, plan);
+    session.exitCode = checkPlan(session, plan);
+    if (isPlanRun(session.commandLine)) return;
+    if (session.exitCode) {
+        session.outcome.flush();
+        if (session.exitCode == exitOtherVersion) showDriverMessage(session, IDS_NEWER_INSTALLED);
+        return;
+    }
+    const bool quiet = isQuiet(session.commandLine), noRestart = quiet || wantsNoRestart(session.commandLine);
+    if (wantsStatus(session.commandLine) && !quiet) {
         const std::optional<unsigned long> fileCount = manifestNumber(session.manifestPath, facts::fileCountKey);
         if (!fileCount)
             session.outcome.skipped(Action::read,
@@ -73,9 +88,9 @@ void runInstallSequence(UpdateSession& session)
     }
     if (session.hasMergeModules) {
         createNewFilesDir(session);
-        copyProgramDirToNewFiles(session);
+        copyProgramDirToNewFiles(session, plan);
     }
-    installUpdateFiles(session);
+    installUpdateFiles(session, plan);
     finishStagedFiles(session);
     scheduleCleanupRun(session);
     removeLogonComponent(session);
@@ -83,6 +98,8 @@ void runInstallSequence(UpdateSession& session)
     session.workFolders.removeAll();
     if (!session.progress) {
         writeDelayMarker(session);
+    } else if (noRestart) {
+        session.outcome.skipped(Action::restart, "of the computer", Reason::notAsked);
     } else {
         // Yes restarts the machine at once: the log and the record must
         // already tell what happened.
@@ -91,6 +108,10 @@ void runInstallSequence(UpdateSession& session)
         offerRestart(session);
     }
     recordProductVersion(session);
+    // A deployment tool that was asked to leave the restart to others learns
+    // that one is still needed.
+    if (noRestart && session.outcome.failures() == 0 && session.outcome.isCleanupScheduled())
+        session.exitCode = exitRestartRequired;
 }
 
 } // namespace
@@ -119,6 +140,7 @@ int runUpdate(UpdateSession& session)
     resolveMacros(session);
     const std::string family = familyKeyword(session.osFamily);
     session.outcome.begin({isCleanupRun(session.commandLine)  ? facts::cleanupRunKind
+                           : isPlanRun(session.commandLine)   ? facts::planRunKind
                            : wantsStatus(session.commandLine) ? facts::statusRunKind
                                                               : facts::installRunKind,
                            family.empty() ? "other" : family, session.commandLine, session.programDir,
@@ -127,7 +149,7 @@ int runUpdate(UpdateSession& session)
     // root or the current folder: that is no installation to update.
     if (!isProductInstalled() || session.productDir.empty()) {
         session.outcome.flush();
-        showDriverMessage(IDS_NOT_INSTALLED);
+        showDriverMessage(session, IDS_NOT_INSTALLED);
         session.exitCode = exitNotInstalled;
     } else if (isCleanupRun(session.commandLine)) {
         runCleanupSequence(session);

@@ -55,35 +55,29 @@ int hasManagerComponent(UpdateSession& session)
     return win::fileExists(win::join(session.productDir, facts::managerComponentFile));
 }
 
-int installUpdateFiles(UpdateSession& session)
+int installUpdateFiles(UpdateSession& session, const InstallPlan& plan)
 {
     RunOutcome& outcome = session.outcome;
     // The auxiliary programs may be missing; what they do is theirs.
-    for (const auto& program : facts::auxiliaryPrograms) {
-        const std::string path = win::join(session.programDir, program.file);
-        if (!win::fileExists(path)) {
-            outcome.skipped(Action::start, path, Reason::absent);
+    for (const InstallPlan::Program& program : plan.programs) {
+        if (!program.present) {
+            outcome.skipped(Action::start, program.path, Reason::absent);
             continue;
         }
         outcome.flush();
-        outcome.report(Action::start, path, win::result(win::runAndWait(path, program.arguments)));
+        outcome.report(Action::start, program.path, win::result(win::runAndWait(program.path, program.arguments)));
     }
-
-    installSection(session, facts::commonSection, 0, 1);
-    installSection(session, productSectionName(readProductType(session), session.osFamily), 0, 0);
-    installSection(session, facts::hostAdminSection, hasAdminComponent(session) ? 0 : 1, 1);
-    installSection(session, facts::remoteManageSection, hasManagerComponent(session) ? 0 : 1, 1);
-    installSection(session, facts::packagerResourcesSection, 0, 0);
+    prepareStagingDirs(session, stagingCreate);
+    installSection(session, plan.entries);
 
     // Without a product folder there is no staging folder: the copy would go
     // to the root of the current drive.
-    const std::string settings = win::join(session.productDir, facts::settingsFile);
     std::string staging;
     const win::Result staged =
         win::result(stagingInUse(session, session.macroProgDir, staging) &&
                         stageOneFile(session, session.macroProgDir, facts::settingsFile, session.productDir),
                     ERROR_PATH_NOT_FOUND);
-    outcome.report(Action::stage, settings, staged);
+    outcome.report(Action::stage, plan.settings, staged);
     if (!staged.ok) return 1;
     outcome.report(Action::stamp, win::join(staging, facts::settingsFile),
                    win::result(stampStagedVersion(session, staging)));
@@ -103,21 +97,14 @@ int createNewFilesDir(UpdateSession& session)
     return 0;
 }
 
-int copyProgramDirToNewFiles(UpdateSession& session)
+int copyProgramDirToNewFiles(UpdateSession& session, const InstallPlan& plan)
 {
-    std::vector<WIN32_FIND_DATAA> entries;
-    if (session.newFilesDir.empty() || !win::listFolder(session.programDir, entries)) {
-        session.outcome.report(Action::copy, session.programDir, win::result(false, ERROR_PATH_NOT_FOUND),
-                               session.newFilesDir);
-        return 0;
-    }
-    for (const WIN32_FIND_DATAA& entry : entries) {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (session.newFilesDir.empty()) return 0;
+    for (const std::string& name : plan.newFiles)
         session.outcome.report(
-            Action::copy, win::join(session.programDir, entry.cFileName),
-            win::result(copyOneFile(session.workFolders, entry.cFileName, session.programDir, session.newFilesDir)),
+            Action::copy, win::join(session.programDir, name),
+            win::result(copyOneFile(session.workFolders, name, session.programDir, session.newFilesDir)),
             session.newFilesDir);
-    }
     return 1;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // The step that puts the update's files in place, and the new-files folder
 // that keeps a copy of them for the merge-module patching of the cleanup run.
+// It carries out the install run's plan (install/install_plan.h).
 #include <string>
+
+#include "install/install_plan.h"
 
 struct UpdateSession;
 
@@ -9,9 +12,10 @@ struct UpdateSession;
 // ".", system keyword (family 1 to 5, else empty).
 std::string productSectionName(int productType, unsigned long osFamily);
 
-// Runs the auxiliary programs, installs the five file sections in their
-// order and stages the settings file with the new version. Always 1.
-int installUpdateFiles(UpdateSession& session);
+// Runs the auxiliary programs, makes the staging folders, installs the
+// entries of the five sections in their order and stages the settings file
+// with the new version. Always 1.
+int installUpdateFiles(UpdateSession& session, const InstallPlan& plan);
 
 // 1 when the product folder holds cvdadmn.dll (cvdmgt.exe respectively).
 int hasAdminComponent(UpdateSession& session);
@@ -19,9 +23,9 @@ int hasManagerComponent(UpdateSession& session);
 
 // CreateDirectoryA on newFilesDir; its result.
 int createNewFilesDir(UpdateSession& session);
-// Copies every file of programDir into newFilesDir. 0 when programDir cannot
-// be listed.
-int copyProgramDirToNewFiles(UpdateSession& session);
+// Copies the files the plan names from programDir into newFilesDir. 0 when
+// there is no new-files folder.
+int copyProgramDirToNewFiles(UpdateSession& session, const InstallPlan& plan);
 // Deletes the files of newFilesDir (read-only ones too) and the folder. The
 // result of removing the folder; 0 when it cannot be listed.
 int deleteNewFilesDir(UpdateSession& session);

@@ -113,39 +113,71 @@ std::vector<std::string> sectionKeys(const std::string& manifestPath, const std:
     return keys;
 }
 
-int installSection(UpdateSession& session, const std::string& section, int discardAll, int replaceOnly)
+std::vector<PlannedEntry> planSection(const UpdateSession& session, const std::string& section, DiscardAll discardAll,
+                                      ReplaceOnly replaceOnly)
 {
-    prepareStagingDirs(session, stagingCreate);
-    RunOutcome& outcome = session.outcome;
+    std::vector<PlannedEntry> entries;
     const SectionValues values(session.manifestPath, section);
     for (const std::string& name : sectionKeys(session.manifestPath, section)) {
-        const std::string updateCopy = win::join(session.programDir, name);
-        std::string staging, folder;
+        PlannedEntry entry;
+        entry.section = section;
+        entry.name = name;
+        entry.source = win::join(session.programDir, name);
+        std::string folder;
         if (!win::isPlainFileName(name)) {
             // A name with a folder part could reach anywhere: refused.
-            outcome.report(Action::install, "[" + section + "] " + name, win::failure(ERROR_INVALID_NAME));
+            entry.kind = PlannedEntry::refuse;
+            entry.source = "[" + section + "] " + name;
+            entry.error = ERROR_INVALID_NAME;
         } else if (const std::string value = values.value(name); value == "DELETE" || discardAll) {
-            if (DeleteFileA(updateCopy.c_str()))
-                outcome.report(Action::remove, updateCopy, {});
-            else if (GetLastError() == ERROR_FILE_NOT_FOUND)
-                outcome.skipped(Action::remove, updateCopy, Reason::absent);
-            else
-                outcome.report(Action::remove, updateCopy, win::result(false));
-        } else if (!stagingDirFor(session, value, staging)) {
+            entry.kind = PlannedEntry::remove;
+        } else if (!resolveMacro(session, value, folder)) {
             // No macro: a new name for the update's copy, within its own folder.
-            const std::string renamed = win::join(session.programDir, value);
-            outcome.report(Action::rename, updateCopy,
-                           win::isPlainFileName(value) ? win::result(MoveFileA(updateCopy.c_str(), renamed.c_str()))
-                                                       : win::failure(ERROR_INVALID_NAME),
-                           win::isPlainFileName(value) ? renamed : value);
-        } else if (resolveMacro(session, value, folder); replaceOnly && !win::fileExists(win::join(folder, name))) {
-            outcome.skipped(Action::install, win::join(folder, name), Reason::notInstalled);
-        } else if (copyOneFile(session.workFolders, name, session.programDir, folder)) {
-            outcome.report(Action::install, win::join(folder, name), {});
-        } else if (stageOneFile(session, value, name, session.programDir)) {
-            outcome.report(Action::stage, win::join(folder, name), {});
+            entry.kind = win::isPlainFileName(value) ? PlannedEntry::rename : PlannedEntry::refuse;
+            entry.target = win::isPlainFileName(value) ? win::join(session.programDir, value) : value;
+            entry.error = ERROR_INVALID_NAME;
         } else {
-            outcome.report(Action::install, win::join(folder, name), win::result(false));
+            entry.target = win::join(folder, name);
+            entry.macro = value;
+            if (replaceOnly && !win::fileExists(entry.target)) entry.kind = PlannedEntry::leave;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+int installSection(UpdateSession& session, const std::vector<PlannedEntry>& entries)
+{
+    RunOutcome& outcome = session.outcome;
+    for (const PlannedEntry& entry : entries) {
+        switch (entry.kind) {
+        case PlannedEntry::refuse:
+            outcome.report(entry.target.empty() ? Action::install : Action::rename, entry.source,
+                           win::failure(entry.error), entry.target);
+            break;
+        case PlannedEntry::leave:
+            outcome.skipped(Action::install, entry.target, entry.reason);
+            break;
+        case PlannedEntry::remove:
+            if (DeleteFileA(entry.source.c_str()))
+                outcome.report(Action::remove, entry.source, {});
+            else if (GetLastError() == ERROR_FILE_NOT_FOUND)
+                outcome.skipped(Action::remove, entry.source, Reason::absent);
+            else
+                outcome.report(Action::remove, entry.source, win::result(false));
+            break;
+        case PlannedEntry::rename:
+            outcome.report(Action::rename, entry.source,
+                           win::result(MoveFileA(entry.source.c_str(), entry.target.c_str())), entry.target);
+            break;
+        case PlannedEntry::install:
+            if (copyOneFile(session.workFolders, entry.name, session.programDir, win::folderOf(entry.target)))
+                outcome.report(Action::install, entry.target, {});
+            else if (stageOneFile(session, entry.macro, entry.name, session.programDir))
+                outcome.report(Action::stage, entry.target, {});
+            else
+                outcome.report(Action::install, entry.target, win::result(false));
+            break;
         }
         if (session.progress) session.progress->step();
     }

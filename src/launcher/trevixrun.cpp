@@ -1,8 +1,9 @@
 // Starts the update program from this folder, waits for it and tells the
-// user how it ended: complete, still to be started again, or not complete
-// (with where its log is). After 1605 and 1638 the update program has shown
-// its own reason, and this program stays silent. It ends with the update
-// program's exit code, or with the system's error when it could not start it.
+// user how it ended: complete, still to be started again, refused before it
+// changed anything, or not complete (with where its log is). After 1605 and
+// 1638 the update program has shown its own reason, and this program stays
+// silent. It ends with the update program's exit code, or with the system's
+// error when it could not start it.
 #include <windows.h>
 
 #include "res/launcher.h"
@@ -10,6 +11,10 @@
 namespace {
 
 const DWORD notInstalled = 1605, anotherRun = 1618, otherVersion = 1638;
+// Refused by the update program's checks before any change: a file missing
+// from the package, a drive without room.
+const DWORD missingFiles = 1620, diskFull = 112;
+const DWORD restartRequired = 3010;
 
 void tell(UINT textId, const char* detail, UINT icon)
 {
@@ -46,10 +51,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     char windows[MAX_PATH] = {};
-    if (status == 0)
+    if (status == 0 || status == restartRequired)
         tell(IDS_LAUNCH_COMPLETE, "", MB_ICONINFORMATION);
     else if (status == anotherRun)
         tell(IDS_LAUNCH_BUSY, "", MB_ICONWARNING);
+    else if ((status == missingFiles || status == diskFull) && GetWindowsDirectoryA(windows, sizeof windows))
+        tell(IDS_LAUNCH_REFUSED, windows, MB_ICONWARNING);
     else if (status != notInstalled && status != otherVersion && GetWindowsDirectoryA(windows, sizeof windows))
         tell(IDS_LAUNCH_INCOMPLETE, windows, MB_ICONWARNING);
     return static_cast<int>(status);

@@ -84,7 +84,9 @@ int scheduleCleanupRun(UpdateSession& session)
     if (!copied.ok) return 0;
     // Quoted: with a blank in the path, an unquoted entry would let Windows
     // start C:\Documents.exe or the like first, with administrator rights.
-    const std::string command = "\"" + target + "\" " + facts::cleanupSwitch;
+    // A quiet run's cleanup run is quiet too: nobody may be there to answer.
+    const std::string command = "\"" + target + "\" " + facts::cleanupSwitch +
+                                (isQuiet(session.commandLine) ? std::string(" ") + facts::quietSwitch : "");
     win::Key key;
     // Created where missing: without it the system starts nothing.
     LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::runOnceKey, KEY_SET_VALUE, key, true);

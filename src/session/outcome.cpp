@@ -23,8 +23,15 @@ const char* const words[][2] = {
 };
 
 const char* const reasons[] = {
-    "nothing installed to replace", "the installed file is newer", "not there", "declined", "not taken", "not empty",
+    "nothing installed to replace",
+    "the installed file is newer",
+    "not there",
+    "declined",
+    "not taken",
+    "not empty",
     "its files were not replaced",
+    "not asked",
+    "in use: it would be staged",
 };
 
 const DWORD logLimit = 1024 * 1024;
@@ -57,6 +64,7 @@ std::string errorText(DWORD error)
 void RunOutcome::begin(const RunFacts& run)
 {
     run_ = run;
+    planning_ = run.kind == facts::planRunKind;
     const std::string windows = win::windowsFolder();
     if (windows.empty()) return;
     logPath_ = win::join(windows, facts::logFile);
@@ -96,18 +104,35 @@ void RunOutcome::line(const std::string& text)
 void RunOutcome::report(Action action, const std::string& what, win::Result result, const std::string& to)
 {
     const std::string target = to.empty() ? "" : " -> " + to;
-    if (result.ok) return line("  " + std::string(words[static_cast<int>(action)][0]) + " " + what + target);
-    ++failures_;
+    const std::string verb = words[static_cast<int>(action)][1];
+    if (result.ok)
+        return line("  " + (planning_ ? "would " + verb : std::string(words[static_cast<int>(action)][0])) + " " +
+                    what + target);
+    if (!planning_) ++failures_;
     char number[16];
     wsprintfA(number, "%lu", static_cast<unsigned long>(result.error));
-    line("  FAILED to " + std::string(words[static_cast<int>(action)][1]) + " " + what + target + ": error " + number +
-         ", " + errorText(result.error));
+    line(std::string(planning_ ? "  would FAIL to " : "  FAILED to ") + verb + " " + what + target + ": error " +
+         number + ", " + errorText(result.error));
+}
+
+void RunOutcome::checked(const std::string& check, const std::string& found)
+{
+    line("  checked " + check + ": " + found);
+}
+
+void RunOutcome::refused(const std::string& check, const std::string& item, DWORD error)
+{
+    ++failures_;
+    char number[16];
+    wsprintfA(number, "%lu", static_cast<unsigned long>(error));
+    line("  REFUSED by " + check + ": " + item +
+         (error ? std::string(": error ") + number + ", " + errorText(error) : ""));
 }
 
 void RunOutcome::skipped(Action action, const std::string& what, Reason reason)
 {
-    line("  did not " + std::string(words[static_cast<int>(action)][1]) + " " + what + ": " +
-         reasons[static_cast<int>(reason)]);
+    line(std::string(planning_ ? "  would not " : "  did not ") + words[static_cast<int>(action)][1] + " " + what +
+         ": " + reasons[static_cast<int>(reason)]);
 }
 
 void RunOutcome::ended(Action action, const std::string& what, unsigned long exitCode)
@@ -138,6 +163,7 @@ unsigned long RunOutcome::finish(unsigned long exitCode)
 
 void RunOutcome::record(unsigned long exitCode)
 {
+    if (planning_) return;
     if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
     // Never the product's key itself: the record goes only where it exists.
     win::Key product, record;

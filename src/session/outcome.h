@@ -41,11 +41,13 @@ enum class Reason : int {
     notTaken,       // something outside this system did not take it
     notEmpty,       // a folder that still holds files
     notPatched,     // a merge module whose files could not be replaced
+    notAsked,       // a question a quiet or no-restart run does not ask
+    inUse,          // the installed file is held: the plan stages it
 };
 
 // What the log's first line and the run record tell of a run.
 struct RunFacts {
-    std::string kind;   // "install", "status" or "cleanup"
+    std::string kind;   // "install", "status", "cleanup" or "plan"
     std::string family; // the family's keyword, "other" for none
     std::string commandLine;
     std::string programDir;
@@ -64,9 +66,14 @@ public:
     void begin(const RunFacts& run);
     // The one door of every action: done when result is ok, else failed
     // with its error. to: where the action put what (a copy, a rename, a
-    // scheduled move).
+    // scheduled move). A plan run tells what it would do: "would install",
+    // "would FAIL to install", and counts nothing as failed.
     void report(Action action, const std::string& what, win::Result result, const std::string& to = std::string());
     void skipped(Action action, const std::string& what, Reason reason);
+    // A check of the plan before the first change: passed with what it found,
+    // or refused for item (each refused item counts as failed).
+    void checked(const std::string& check, const std::string& found);
+    void refused(const std::string& check, const std::string& item, DWORD error = 0);
     // A program that did the action ended with exitCode, which is not 0: a failure.
     void ended(Action action, const std::string& what, unsigned long exitCode);
     // What is logged reaches the disk: before a program is started, before
@@ -78,17 +85,19 @@ public:
     // The run record under the product's key, where that key exists: the run
     // kind, the exit code as finish would give it, the time, the log, and
     // RestartPending (1 once cleanupScheduled was told, 0 at the end of a
-    // cleanup run; a run that stopped early leaves it).
+    // cleanup run; a run that stopped early leaves it). A plan run keeps none.
     void record(unsigned long exitCode);
 
     int failures() const { return failures_; }
     // The install run has scheduled its cleanup run.
     void cleanupScheduled() { cleanupScheduled_ = true; }
+    bool isCleanupScheduled() const { return cleanupScheduled_; }
 
 private:
     void line(const std::string& text);
 
     RunFacts run_;
+    bool planning_ = false;
     win::File log_;
     std::string logPath_;
     int failures_ = 0;
@@ -102,3 +111,9 @@ constexpr unsigned long exitNotInstalled = 1605; // ERROR_UNKNOWN_PRODUCT
 constexpr unsigned long exitAnotherRun = 1618;   // ERROR_INSTALL_ALREADY_RUNNING
 constexpr unsigned long exitOtherVersion = 1638; // ERROR_PRODUCT_VERSION
 constexpr unsigned long exitOutOfMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
+// Refusals of the checks before the first change; 1638 also refuses an
+// update older than the installed one.
+constexpr unsigned long exitMissingFiles = 1620; // ERROR_INSTALL_PACKAGE_INVALID: a file of the update is missing
+constexpr unsigned long exitDiskFull = 112;      // ERROR_DISK_FULL: a drive lacks room for what the run writes
+// A quiet or no-restart run that succeeded and leaves the rest to the restart.
+constexpr unsigned long exitRestartRequired = 3010; // ERROR_SUCCESS_REBOOT_REQUIRED

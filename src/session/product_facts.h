@@ -28,6 +28,7 @@ inline constexpr char recordRestartValue[] = "RestartPending";
 inline constexpr char installRunKind[] = "install";
 inline constexpr char statusRunKind[] = "status";
 inline constexpr char cleanupRunKind[] = "cleanup";
+inline constexpr char planRunKind[] = "plan";
 
 // One run at a time, of either kind: the name of the mutex each run holds.
 // "Global\\" reaches every session from Windows 2000 on; earlier systems
@@ -93,9 +94,13 @@ inline constexpr const char* componentLibraries[] = {
     "cvdgate.dll",    "swiftgate.dll",  "ibisgate.dll", "finchgate.dll",   "RavenGate.dll",
 };
 
-// The command line's words: the cleanup run, and the progress display.
+// The command line's words: the cleanup run, the progress display, no
+// window at all, no restart question, and the plan alone.
 inline constexpr char cleanupSwitch[] = "/cleanup";
 inline constexpr char statusSwitch[] = "/status";
+inline constexpr char quietSwitch[] = "/quiet";
+inline constexpr char noRestartSwitch[] = "/norestart";
+inline constexpr char planSwitch[] = "/plan";
 
 // A merge module's cabinet stream, and the working file of that name.
 inline constexpr char moduleCabinetStream[] = "MergeModule.CABinet";

@@ -15,6 +15,15 @@ bool isCleanupRun(const std::string& commandLine) { return win::containsText(com
 
 bool wantsStatus(const std::string& commandLine) { return win::containsText(commandLine, facts::statusSwitch); }
 
+bool isPlanRun(const std::string& commandLine)
+{
+    return !isCleanupRun(commandLine) && win::containsText(commandLine, facts::planSwitch);
+}
+
+bool isQuiet(const std::string& commandLine) { return win::containsText(commandLine, facts::quietSwitch); }
+
+bool wantsNoRestart(const std::string& commandLine) { return win::containsText(commandLine, facts::noRestartSwitch); }
+
 std::optional<unsigned long> manifestNumber(const std::string& manifestPath, const char* key)
 {
     char probe[2] = {};

@@ -84,9 +84,15 @@ struct UpdateSession {
     unsigned long exitCode = 0;
 };
 
-// Run kinds, from plain case-sensitive substring tests on the command line.
+// Run kinds and switches, from plain case-sensitive substring tests on the
+// command line. A cleanup run is never a plan run.
 bool isCleanupRun(const std::string& commandLine);
 bool wantsStatus(const std::string& commandLine);
+bool isPlanRun(const std::string& commandLine);
+// No window at all: no message, no progress display, no restart question.
+bool isQuiet(const std::string& commandLine);
+// No restart question; the progress display of a status run stays.
+bool wantsNoRestart(const std::string& commandLine);
 
 // A number of the manifest's [TIDEWARDEN] section, read as the profile
 // functions read it; none when the key is not there or has no value.

@@ -38,6 +38,18 @@ bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entrie
     return true;
 }
 
+bool freeSpace(const std::string& root, unsigned long long& bytes, DWORD& cluster)
+{
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    ULARGE_INTEGER available = {}, total = {}, free = {};
+    if (!GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) ||
+        !GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free))
+        return false;
+    bytes = available.QuadPart;
+    cluster = sectorsPerCluster * bytesPerSector;
+    return true;
+}
+
 bool clearReadOnly(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());

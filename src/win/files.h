@@ -24,6 +24,10 @@ bool isLink(DWORD attributes);
 // acts on them. false when the folder cannot be listed or is itself a link.
 bool listFolder(const std::string& folder, std::vector<WIN32_FIND_DATAA>& entries);
 
+// The bytes a caller may still write on the drive whose root is given
+// (quotas counted), and its cluster size. false when the drive cannot tell.
+bool freeSpace(const std::string& root, unsigned long long& bytes, DWORD& cluster);
+
 // Clears a file's read-only attribute, its others kept. true when it had one
 // and it went.
 bool clearReadOnly(const std::string& path);

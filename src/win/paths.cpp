@@ -48,6 +48,17 @@ std::string join(const std::string& folder, const std::string& name)
     return endsWithSeparator ? folder + name : folder + "\\" + name;
 }
 
+std::string driveRoot(const std::string& path)
+{
+    if (!isAbsolutePath(path)) return std::string();
+    if (path[1] == ':') return path.substr(0, 3);
+    // "\\server\share\": the share is the volume.
+    const size_t server = path.find('\\', 2);
+    if (server == std::string::npos) return std::string();
+    const size_t share = path.find('\\', server + 1);
+    return share == std::string::npos ? path + "\\" : path.substr(0, share + 1);
+}
+
 std::string shortPath(const std::string& path, DWORD bufferSize)
 {
     std::string buffer(bufferSize, '\0');

@@ -19,6 +19,10 @@ std::string systemFolder();
 // backslash (a root, "C:\\") gets none added; an empty folder gives name.
 std::string join(const std::string& folder, const std::string& name);
 
+// The root of the drive or share path lies on, with its backslash ("C:\\",
+// "\\\\server\\share\\"); empty for a path that is not absolute.
+std::string driveRoot(const std::string& path);
+
 // The short (8.3) form of an existing path; empty when there is none or it
 // does not fit bufferSize bytes.
 std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSize);

@@ -2,6 +2,7 @@
 // or one program, printing and answering its dialogs (the demo, and the Yes to
 // the restart question, which ends every program of the machine, this one too):
 //   runner.exe --run [CAPTION=yes|no]... -- COMMAND LINE
+// or, as a program the update starts, fills a drive:  runner.exe --fill PATH BYTES
 //
 // A scenario (tests/scenarios/*.scn) is one whole-program case as data: the
 // machine before, what is run, the machine expected after. "families" names
@@ -110,6 +111,14 @@ bool matches(const std::string& got, const std::string& pattern)
 }
 
 unsigned long number(const std::string& word) { return std::strtoul(word.c_str(), nullptr, 0); }
+
+// A file that leaves only bytes free on its drive.
+bool fill(const std::string& path, const std::string& bytes)
+{
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExA(path.substr(0, 3).c_str(), &free, nullptr, nullptr);
+    return kit::writeFile(path, std::string(static_cast<size_t>(free.QuadPart - std::strtoull(bytes.c_str(), nullptr, 0)), 'f'));
+}
 
 std::string command(const Words& w, size_t from, std::string* in = nullptr)
 {
@@ -324,12 +333,7 @@ private:
              for (const DWORD begin = GetTickCount(); !kit::exists(w[1]) && GetTickCount() - begin < 5000;) Sleep(50);
              if (!(GetFileAttributesA(w[1].c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
          }},
-        {"fill",
-         [](int, const Words& w) {
-             ULARGE_INTEGER free = {};
-             GetDiskFreeSpaceExA(w[1].substr(0, 3).c_str(), &free, nullptr, nullptr);
-             kit::writeFile(w[1], std::string(static_cast<size_t>(free.QuadPart - std::strtoull(w[2].c_str(), nullptr, 0)), 'f'));
-         }},
+        {"fill", [](int, const Words& w) { fill(w[1], w[2]); }},
         {"settings", [this](int n, const Words& w) { write(n, w[1], kit::settingsFile(number(w[2]), number(w[3]), number(w[4]), number(w[5]))); }},
         {"reg",
          [this](int n, const Words& w) {
@@ -464,7 +468,9 @@ int main(int argc, char** argv)
         std::printf("  exit status %lu\n", run.exitCode);
         return run.started ? 0 : 1;
     }
-    if (argc != 3) return std::printf("usage: runner SCENARIO FAMILY | runner --run [CAPTION=BUTTON]... -- COMMAND\n"), 2;
+    // A program that fills a drive while the update runs (as its auxiliary program).
+    if (argc == 4 && !std::strcmp(argv[1], "--fill")) return fill(argv[2], argv[3]) ? 0 : 1;
+    if (argc != 3) return std::printf("usage: runner SCENARIO FAMILY | runner --run [CAPTION=BUTTON]... -- COMMAND | runner --fill PATH BYTES\n"), 2;
     // ctest passes Unix paths; under Wine they live on drive Z:.
     std::string path = argv[1][0] == '/' ? std::string("Z:") + argv[1] : argv[1];
     for (char& c : path) c = c == '/' ? '\\' : c;

@@ -16,6 +16,7 @@
 #include <random>
 
 #include "install/directory_macros.h"
+#include "install/install_plan.h"
 #include "install/installation_step.h"
 #include "kit/kit.h"
 #include "mergemod/cabinet.h"
@@ -148,7 +149,11 @@ std::string install(const std::string& text)
 {
     auto run = session();
     kit::writeFile(run->manifestPath, text);
-    installUpdateFiles(*run);
+    // Checked, then carried out whatever the checks say: the apply loop must
+    // stand any plan.
+    const InstallPlan plan = planInstall(*run);
+    checkPlan(*run, plan);
+    installUpdateFiles(*run, plan);
     return "";
 }
 

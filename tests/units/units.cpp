@@ -8,6 +8,7 @@
 #include "app/self_removal.h"
 #include "install/directory_macros.h"
 #include "install/file_replacement.h"
+#include "install/install_plan.h"
 #include "install/manifest.h"
 #include "kit/kit.h"
 #include "mergemod/cabinet.h"
@@ -277,6 +278,40 @@ TEST_F(Units, KeyListKeepsOnlyWholeNames)
     kit::writeFile(scratch + "\\m.ini", manifest + "fz_a.dll.old=DELETE\r\n");
     const std::vector<std::string> keys = sectionKeys(scratch + "\\m.ini", "S");
     EXPECT_TRUE(keys.size() == 306 && keys.back() == "n1305.dll") << keys.size();
+}
+
+// What each entry will do, decided before anything is done; and whether the
+// plan finds every file it installs, after the renames and deletions before it.
+TEST_F(Units, PlanOfTheSectionsAndItsFiles)
+{
+    const std::string package = scratch + "\\pkg";
+    CreateDirectoryA(package.c_str(), nullptr);
+    session.programDir = package;
+    session.manifestPath = package + "\\trevix.ini";
+    session.osFamily = osWindowsXp;
+    kit::writeFile(scratch + "\\vindale.bin", kit::settingsFile(10, 0, 0, 3));
+    kit::writeFile(scratch + "\\a.dll", "installed");
+    kit::writeFile(session.manifestPath, "[COMMON]\r\na.dll=PROGDIR\r\nb.dll=PROGDIR\r\nc.txt=DELETE\r\nd.txt=delete\r\nCON=PROGDIR\r\ne.txt=..\\x\r\n"
+                                         "[FULL.WINDOWSXP]\r\nf.dll=PROGDIR\r\n");
+    std::string kinds;
+    for (const PlannedEntry& entry : planInstall(session).entries) kinds += "IDRNL"[entry.kind];
+    EXPECT_EQ(kinds, "ILDRNNI");
+
+    const struct {
+        const char* sections;
+        const char* files;
+        unsigned long code;
+    } rows[] = {{"[FULL.WINDOWSXP]\r\nx.dll=y.dll\r\ny.dll=PROGDIR\r\n", "x.dll", 0},
+                {"[FULL.WINDOWSXP]\r\ny.dll=DELETE\r\n[PACKAGER.RESOURCES]\r\ny.dll=PROGDIR\r\n", "y.dll", exitMissingFiles},
+                {"[FULL.WINDOWSXP]\r\nz.dll=PROGDIR\r\n", "", exitMissingFiles},
+                {"[FULL.WINDOWSXP]\r\nz.dll=PROGDIR\r\n", "z.dll", 0}};
+    for (const auto& row : rows) {
+        kit::removeTree(package);
+        CreateDirectoryA(package.c_str(), nullptr);
+        if (*row.files) kit::writeFile(kit::join(package, row.files), "update");
+        kit::writeFile(session.manifestPath, row.sections);
+        EXPECT_EQ(checkPlan(session, planInstall(session)), row.code) << row.sections;
+    }
 }
 
 TEST(Tables, SequenceWalkVersionTextsAndLongNames)
