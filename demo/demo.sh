@@ -96,9 +96,14 @@ cat "$build/demo-before.txt"
 
 echo
 echo "== The product is running: Corvindale Viewer.dll is in use"
-wine "$bin/holdfile.exe" 'C:\Program Files\Corvindale\Corvindale Viewer.dll' 20 </dev/null >/dev/null 2>&1 &
+wine "$bin/holdfile.exe" 'C:\Program Files\Corvindale\Corvindale Viewer.dll' 40 </dev/null >/dev/null 2>&1 &
 holder=$!
 sleep 2
+echo "== What the update would do: trevix.exe /plan, which changes nothing"
+wine "$bin/runner.exe" --run -- "C:\\Updates\\Corvindale 10.5.1\\trevix.exe" /plan | tr -d '\r'
+tr -d '\r' < "$c/windows/trevix.log" | sed 's/^/    /'
+
+echo
 echo "== Running the update: trevixrun.exe in C:\\Updates\\Corvindale 10.5.1"
 wine "$bin/runner.exe" --run -- "C:\\Updates\\Corvindale 10.5.1\\trevixrun.exe" | tr -d '\r'
 kill $holder 2>/dev/null || true
