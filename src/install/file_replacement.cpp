@@ -208,6 +208,78 @@ int stageOneFile(UpdateSession& session, const std::string& macro, const std::st
     return 1;
 }
 
+namespace {
+
+// What one staged file will become at the next start, decided before
+// anything is scheduled.
+struct StagedMove {
+    enum Kind {
+        schedule, // source replaces target; longTarget, when set, is its long name
+        drop,     // the installed file is newer: the staged one goes now
+        fail,     // error says why it cannot be scheduled
+    };
+    Kind kind = schedule;
+    std::string source, target, longTarget;
+    DWORD error = 0;
+};
+
+// The moves of the files this run staged for one macro. Reads the staging
+// folder once (a search for each name would read it once per name) and the
+// installed files; changes nothing.
+std::vector<StagedMove> planStagedMoves(const UpdateSession& session, const MacroFolder& macro)
+{
+    const std::string shortStaging = win::shortPath(macro.staging);
+    const std::string shortFolder = win::shortPath(macro.folder);
+    const bool longNames = !schedulesByShortNames(session.osFamily);
+    std::vector<WIN32_FIND_DATAA> entries;
+    win::listFolder(macro.staging, entries);
+    std::map<std::string, const WIN32_FIND_DATAA*> byName;
+    for (const WIN32_FIND_DATAA& entry : entries) byName[win::upperCase(entry.cFileName)] = &entry;
+    std::vector<StagedMove> moves;
+    // Only what this run copied there: anything else in a staging folder is
+    // no file of this update, whoever put it there.
+    for (const std::string& staged : macro.files) {
+        StagedMove move;
+        const auto listed = byName.find(win::upperCase(staged));
+        // Without the short folders there is no sound target: "\name" would
+        // land at the root of the current drive.
+        if (listed == byName.end() || shortStaging.empty() || shortFolder.empty()) {
+            move.kind = StagedMove::fail;
+            move.source = win::join(macro.staging, staged);
+            move.error = listed == byName.end() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+            moves.push_back(move);
+            continue;
+        }
+        const WIN32_FIND_DATAA& entry = *listed->second;
+        const std::string name = entry.cFileName, alternate = entry.cAlternateFileName;
+        if (!longNames && !alternate.empty() && !win::sameText(alternate, name)) {
+            move.source = win::join(shortStaging, alternate);
+            move.longTarget = win::join(shortFolder, name);
+            move.target = win::shortPath(move.longTarget, MAX_PATH);
+            // No installed file, no short name to schedule under.
+            if (move.target.empty()) {
+                move.kind = StagedMove::fail;
+                move.target = move.longTarget;
+                move.longTarget.clear();
+                move.error = ERROR_FILE_NOT_FOUND;
+            }
+        } else {
+            move.source = win::join(shortStaging, name);
+            move.target = win::join(shortFolder, name);
+        }
+        WIN32_FIND_DATAA installed;
+        win::Find current(
+            FindFirstFileA((move.longTarget.empty() ? move.target : move.longTarget).c_str(), &installed));
+        if (move.kind == StagedMove::schedule && current &&
+            CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0)
+            move.kind = StagedMove::drop;
+        moves.push_back(move);
+    }
+    return moves;
+}
+
+} // namespace
+
 int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
 {
     std::string usual, folder;
@@ -216,67 +288,34 @@ int scheduleStagedFiles(UpdateSession& session, const std::string& macro)
     if (place == session.macros.end() || place->second.staging.empty()) return 1;
     const std::string& staging = place->second.staging;
     RunOutcome& outcome = session.outcome;
-    const std::string shortStaging = win::shortPath(staging);
-    const std::string shortFolder = win::shortPath(folder);
-    const bool longNames = !schedulesByShortNames(session.osFamily);
-
-    // Only what this run copied there: anything else in a staging folder is
-    // no file of this update, whoever put it there. The folder is read once:
-    // a search for each name would read it once per name.
-    std::vector<WIN32_FIND_DATAA> entries;
-    win::listFolder(staging, entries);
-    std::map<std::string, const WIN32_FIND_DATAA*> byName;
-    for (const WIN32_FIND_DATAA& entry : entries) byName[win::upperCase(entry.cFileName)] = &entry;
-    for (const std::string& staged : place->second.files) {
-        const auto listed = byName.find(win::upperCase(staged));
-        const bool found = listed != byName.end();
-        const WIN32_FIND_DATAA entry = found ? *listed->second : WIN32_FIND_DATAA{};
-        // Without the short folders there is no sound target: "\name" would
-        // land at the root of the current drive.
-        if (!found || shortStaging.empty() || shortFolder.empty()) {
-            outcome.report(Action::schedule, win::join(staging, staged),
-                           win::failure(found ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND));
+    for (const StagedMove& move : planStagedMoves(session, place->second)) {
+        if (move.kind == StagedMove::fail) {
+            outcome.report(Action::schedule, move.source, win::failure(move.error), move.target);
             continue;
         }
-        const std::string name = entry.cFileName;
-        const std::string alternate = entry.cAlternateFileName;
-        std::string source, target, longTarget;
-        if (!longNames && !alternate.empty() && !win::sameText(alternate, name)) {
-            source = win::join(shortStaging, alternate);
-            longTarget = win::join(shortFolder, name);
-            target = win::shortPath(longTarget, MAX_PATH);
-            // No installed file, no short name to schedule under.
-            if (target.empty()) {
-                outcome.report(Action::schedule, source, win::failure(ERROR_FILE_NOT_FOUND), longTarget);
-                continue;
-            }
-        } else {
-            source = win::join(shortStaging, name);
-            target = win::join(shortFolder, name);
-        }
-        WIN32_FIND_DATAA installed;
-        win::Find current(FindFirstFileA((longTarget.empty() ? target : longTarget).c_str(), &installed));
-        if (current && CompareFileTime(&entry.ftLastWriteTime, &installed.ftLastWriteTime) < 0) {
-            outcome.skipped(Action::schedule, source, Reason::newerInstalled);
-            outcome.report(Action::remove, source, win::result(DeleteFileA(source.c_str())));
+        if (move.kind == StagedMove::drop) {
+            outcome.skipped(Action::schedule, move.source, Reason::newerInstalled);
+            outcome.report(Action::remove, move.source, win::result(DeleteFileA(move.source.c_str())));
             continue;
         }
-        if (!longTarget.empty()) {
-            const win::Result written = win::status(addLongNameRename(target, longTarget));
-            if (!written.ok) outcome.report(Action::write, win::machineName(facts::longNameRenameKey, target), written);
+        if (!move.longTarget.empty()) {
+            const win::Result written = win::status(addLongNameRename(move.target, move.longTarget));
+            if (!written.ok)
+                outcome.report(Action::write, win::machineName(facts::longNameRenameKey, move.target), written);
         }
-        const std::string shownSource = source, shownTarget = target;
+        // The 9x family reads its rename list in the OEM code page.
+        std::string source = move.source, target = move.target;
         if (session.osFamily == osWindows9x) {
             CharToOemA(&source[0], &source[0]);
             CharToOemA(&target[0], &target[0]);
         }
-        outcome.report(Action::schedule, shownSource, win::result(scheduleReplace(session, source, &target)),
-                       shownTarget);
+        outcome.report(Action::schedule, move.source, win::result(scheduleReplace(session, source, &target)),
+                       move.target);
     }
     // The emptied staging folder goes at the next start too; a fresh one of
     // this run's own on every NT family, since the cleanup run knows only the
     // usual names.
-    if (longNames || (place->second.own && session.osFamily != osWindows9x))
+    if (!schedulesByShortNames(session.osFamily) || (place->second.own && session.osFamily != osWindows9x))
         outcome.report(Action::scheduleDelete, staging, win::result(scheduleReplace(session, staging, nullptr)));
     return 1;
 }
