@@ -183,16 +183,11 @@ int prepareStagingDirs(UpdateSession& session, int mode)
         // Anyone may make a folder at a drive's root (C:\WINDOWS.tmp): one this
         // run did not make is used only once it is private, and one that
         // cannot be made so (a link, a file, another user's) is left alone.
-        if (win::createPrivateFolder(staging)) {
-            macro.staging = staging;
-            session.outcome.report(Action::createFolder, staging, {});
-        } else if (win::makeFolderPrivate(staging)) {
-            macro.staging = staging;
-        } else {
-            macro.staging = win::createFreshPrivateFolder(staging + "-");
-            macro.own = true;
-            if (!macro.staging.empty()) session.outcome.report(Action::createFolder, macro.staging, {});
-        }
+        const win::RunFolder folder = win::takeFolder(staging, win::FolderAccess::administrators);
+        macro.staging = folder.path;
+        macro.own = folder.fresh;
+        if (folder.fresh) session.outcome.skipped(Action::use, staging, Reason::notTrusted);
+        if (folder.made) session.outcome.report(Action::createFolder, folder.path, {});
         if (macro.staging.empty()) result = 0;
     }
     return result;

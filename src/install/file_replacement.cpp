@@ -16,6 +16,7 @@
 #include "win/paths.h"
 #include "win/registry.h"
 #include "win/result.h"
+#include "win/security.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -192,15 +193,54 @@ bool schedulesByShortNames(unsigned long osFamily)
     return osFamily != osWinNt40 && osFamily != osWin2000 && osFamily != osWindowsXp;
 }
 
+namespace {
+
+// What a staged file must carry to the restart, where the system moves it
+// as it is: the installed file's access list and read-only attribute (the
+// read-only one is taken off the installed file now, or the move would fail
+// then), or for a new file what its folder hands down.
+bool prepareStaged(UpdateSession& session, const std::string& installed, const std::string& staged)
+{
+    const DWORD attributes = GetFileAttributesA(installed.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || win::isLink(attributes)) {
+        const std::string work = session.workFolders.folderFor(installed);
+        if (work.empty()) return false;
+        const std::string probe = win::join(work, "~trevix.acl");
+        win::File made(
+            CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!made) return false;
+        made.reset();
+        const bool copied = win::copyAccessList(probe, staged);
+        const DWORD error = GetLastError();
+        DeleteFileA(probe.c_str());
+        SetLastError(error);
+        return copied;
+    }
+    if (!win::copyAccessList(installed, staged)) return false;
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+    const DWORD own = GetFileAttributesA(staged.c_str());
+    return own != INVALID_FILE_ATTRIBUTES && SetFileAttributesA(staged.c_str(), own | FILE_ATTRIBUTE_READONLY) &&
+           SetFileAttributesA(installed.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+} // namespace
+
 int stageOneFile(UpdateSession& session, const std::string& macro, const std::string& name,
                  const std::string& sourceDir)
 {
-    std::string staging;
-    if (!stagingInUse(session, macro, staging)) {
+    std::string staging, folder;
+    if (!stagingInUse(session, macro, staging) || !resolveMacro(session, macro, folder)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
     if (!copyOneFile(session.workFolders, name, sourceDir, staging)) return 0;
+    const std::string staged = win::join(staging, name);
+    if (!prepareStaged(session, win::join(folder, name), staged)) {
+        const DWORD error = GetLastError();
+        win::deleteFile(staged);
+        SetLastError(error ? error : ERROR_ACCESS_DENIED);
+        return 0;
+    }
     std::vector<std::string>& files = session.macros[macro].files;
     for (const std::string& file : files)
         if (win::sameText(file, name)) return 1;

@@ -19,8 +19,8 @@ constexpr unsigned long renameSpare = 16384;
 constexpr int renameOpenRetries = 15;
 
 // Copies sourceDir\name to targetDir\name, overwriting, whole or not at all
-// (made in a work folder of targetDir first); read-only targets and targets
-// in use fail. 1 on success.
+// (made in a work folder of targetDir first, taking the replaced file's
+// access list and read-only attribute); targets in use fail. 1 on success.
 int copyOneFile(win::WorkFolders& work, const std::string& name, const std::string& sourceDir,
                 const std::string& targetDir);
 
@@ -31,7 +31,9 @@ int copyOneFile(win::WorkFolders& work, const std::string& name, const std::stri
 bool schedulesByShortNames(unsigned long osFamily);
 
 // Copies sourceDir\name into the staging folder this run uses for macro,
-// whole or not at all, and notes it for finishStagedFiles. 1 on success.
+// whole or not at all, with the access list and read-only attribute of the
+// installed file it is to replace (or, for a new file, what the macro's
+// folder hands down), and notes it for finishStagedFiles. 1 on success.
 int stageOneFile(UpdateSession& session, const std::string& macro, const std::string& name,
                  const std::string& sourceDir);
 

@@ -21,11 +21,19 @@ int installUpdateFiles(UpdateSession& session, const InstallPlan& plan);
 int hasAdminComponent(UpdateSession& session);
 int hasManagerComponent(UpdateSession& session);
 
-// CreateDirectoryA on newFilesDir; its result.
+// Makes the new-files folder as a staging folder: private when this run
+// makes it; an existing one used only when it is a real folder of a trusted
+// owner; else a fresh one beside it, recorded under the product's key for the
+// cleanup run (a rerun before the restart takes that one again). Sets
+// newFilesDir to the folder used; 0 when there is none.
 int createNewFilesDir(UpdateSession& session);
+// Cleanup run: sets newFilesDir to the folder the install run used, when it
+// is there and can be trusted. 0 when there is none to patch from.
+int findNewFilesDir(UpdateSession& session);
 // Copies the files the plan names from programDir into newFilesDir. 0 when
 // there is no new-files folder.
 int copyProgramDirToNewFiles(UpdateSession& session, const InstallPlan& plan);
-// Deletes the files of newFilesDir (read-only ones too) and the folder. The
-// result of removing the folder; 0 when it cannot be listed.
+// Deletes the files of newFilesDir (read-only ones too) and the folder, and
+// the record of a fresh one. The result of removing the folder; 0 when it
+// cannot be listed.
 int deleteNewFilesDir(UpdateSession& session);

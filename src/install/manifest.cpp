@@ -98,19 +98,9 @@ private:
 
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section)
 {
-    // The key list holds manifestKeyListSize bytes: each name with its
-    // terminator, and a final one. A name that would not fit whole is left
-    // out with the rest, never cut: a cut name can name another file.
-    std::vector<std::string> keys = win::profileNames(manifestPath, section.c_str());
-    size_t used = 1;
-    for (size_t i = 0; i < keys.size(); ++i) {
-        used += keys[i].size() + 1;
-        if (used > manifestKeyListSize) {
-            keys.resize(i);
-            break;
-        }
-    }
-    return keys;
+    // Every name, however long the list: a name left out would be an update
+    // file silently not installed.
+    return win::profileNames(manifestPath, section.c_str());
 }
 
 std::vector<PlannedEntry> planSection(const UpdateSession& session, const std::string& section, DiscardAll discardAll,

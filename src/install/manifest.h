@@ -7,13 +7,10 @@
 
 struct UpdateSession;
 
-// The key list of a section holds this many bytes; names beyond it are not read.
-constexpr unsigned long manifestKeyListSize = 3072;
 // Values are read into this many bytes: only the first 31 characters count.
 constexpr unsigned long manifestValueSize = 32;
 
-// The key names of section in file order, as far as the key list holds them
-// whole.
+// The key names of section in file order, all of them.
 std::vector<std::string> sectionKeys(const std::string& manifestPath, const std::string& section);
 
 // The flags of a file section, named where the sections are listed.

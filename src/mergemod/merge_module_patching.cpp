@@ -26,9 +26,9 @@ int patchMergeModules(UpdateSession& session)
 {
     // A folder of this run's own to unpack into: one that it cannot trust
     // (a link, another user's) is left alone for a fresh one.
-    std::string extractDir = win::join(session.mergeModulesDir, facts::extractionFolder);
-    if (!win::createPrivateFolder(extractDir) && !win::makeFolderPrivate(extractDir))
-        extractDir = win::createFreshPrivateFolder(extractDir + "-");
+    const std::string extractDir =
+        win::takeFolder(win::join(session.mergeModulesDir, facts::extractionFolder), win::FolderAccess::administrators)
+            .path;
     std::string moduleList = win::join(session.newFilesDir, facts::moduleListFile);
     for (const std::string& module : win::profileNames(moduleList, nullptr)) {
         const std::string path = win::join(session.mergeModulesDir, module);

@@ -19,7 +19,7 @@ const char* const words[][2] = {
     {"stamped", "stamp"},       {"patched", "patch"},
     {"registered", "register"}, {"started", "start"},
     {"recorded", "record"},     {"restart requested", "request the restart"},
-    {"read", "read"},
+    {"read", "read"},           {"used", "use"},
 };
 
 const char* const reasons[] = {
@@ -32,7 +32,14 @@ const char* const reasons[] = {
     "its files were not replaced",
     "not asked",
     "in use: it would be staged",
+    "not trusted",
+    "another run has taken over the cleanup",
+    "it is running, and removes itself",
 };
+
+// A new action or reason without its words would read past these tables.
+static_assert(sizeof words / sizeof *words == static_cast<size_t>(Action::use) + 1, "a word for every action");
+static_assert(sizeof reasons / sizeof *reasons == static_cast<size_t>(Reason::running) + 1, "a text for every reason");
 
 const DWORD logLimit = 1024 * 1024;
 
@@ -66,8 +73,18 @@ void RunOutcome::begin(const RunFacts& run)
     run_ = run;
     planning_ = run.kind == facts::planRunKind;
     const std::string windows = win::windowsFolder();
-    if (windows.empty()) return;
-    logPath_ = win::join(windows, facts::logFile);
+    if (!windows.empty()) logPath_ = win::join(windows, facts::logFile);
+    openLog();
+    // Until finish says otherwise, the record tells of a run that did not
+    // finish: a run killed or crashed must not leave the last run's success.
+    // The log tells of the run first, so that it names the run the record
+    // tells of.
+    writeRecord(exitFailed, false);
+}
+
+void RunOutcome::openLog()
+{
+    if (logPath_.empty()) return;
     const DWORD attributes = GetFileAttributesA(logPath_.c_str());
     if (win::isLink(attributes)) return;
     WIN32_FIND_DATAA entry;
@@ -88,9 +105,9 @@ void RunOutcome::begin(const RunFacts& run)
         log_.reset();
         return;
     }
-    line(run.kind + " " + localTime() + ", trevix " + TREVIX_VERSION_TEXT + ", command line \"" + run.commandLine +
-         "\", family " + run.family + ", update folder \"" + run.programDir + "\", product folder \"" + run.productDir +
-         "\"");
+    line(run_.kind + " " + localTime() + ", trevix " + TREVIX_VERSION_TEXT + ", command line \"" + run_.commandLine +
+         "\", family " + run_.family + ", update folder \"" + run_.programDir + "\", product folder \"" +
+         run_.productDir + "\"");
 }
 
 void RunOutcome::line(const std::string& text)
@@ -144,6 +161,13 @@ void RunOutcome::ended(Action action, const std::string& what, unsigned long exi
          number);
 }
 
+void RunOutcome::stopped(const std::string& what)
+{
+    stopped_ = true;
+    ++failures_;
+    line("  FAILED: the run stopped on an unexpected error: " + what);
+}
+
 void RunOutcome::flush()
 {
     if (log_) FlushFileBuffers(log_.get());
@@ -161,7 +185,9 @@ unsigned long RunOutcome::finish(unsigned long exitCode)
     return exitCode;
 }
 
-void RunOutcome::record(unsigned long exitCode)
+void RunOutcome::record(unsigned long exitCode) { writeRecord(exitCode, true); }
+
+void RunOutcome::writeRecord(unsigned long exitCode, bool ended)
 {
     if (planning_) return;
     if (exitCode == 0 && failures_ > 0) exitCode = exitFailed;
@@ -170,13 +196,17 @@ void RunOutcome::record(unsigned long exitCode)
     if (win::openKey(HKEY_LOCAL_MACHINE, facts::productKey, KEY_CREATE_SUB_KEY, product) != ERROR_SUCCESS ||
         win::openKey(product.get(), facts::runRecordKey, KEY_SET_VALUE, record, true) != ERROR_SUCCESS)
         return;
+    // Result is written first when it says "did not finish" and last when it
+    // says how the run ended: a run cut short in between is never a success.
+    if (!ended) win::setNumber(record.get(), facts::recordResultValue, exitCode);
     win::setText(record.get(), facts::recordRunValue, run_.kind);
-    win::setNumber(record.get(), facts::recordResultValue, exitCode);
     win::setText(record.get(), facts::recordTimeValue, localTime());
     win::setText(record.get(), facts::recordLogValue, logPath_);
+    if (!ended) return;
     const bool stoppedEarly = exitCode == exitNotInstalled || exitCode == exitOtherVersion;
     if (run_.kind == facts::cleanupRunKind && !stoppedEarly)
         win::setNumber(record.get(), facts::recordRestartValue, 0);
     else if (cleanupScheduled_)
         win::setNumber(record.get(), facts::recordRestartValue, 1);
+    win::setNumber(record.get(), facts::recordResultValue, exitCode);
 }

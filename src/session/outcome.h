@@ -29,6 +29,7 @@ enum class Action : int {
     record, // the version with the registration component
     restart,
     read, // a value the run needs
+    use,  // a folder or lock that is there
 };
 
 // Why an action was left out although it was asked for; none of these
@@ -43,6 +44,9 @@ enum class Reason : int {
     notPatched,     // a merge module whose files could not be replaced
     notAsked,       // a question a quiet or no-restart run does not ask
     inUse,          // the installed file is held: the plan stages it
+    notTrusted,     // a link, or another user's: something else is used instead
+    superseded,     // another run took over the cleanup while this one waited
+    running,        // a program that is running, and removes itself
 };
 
 // What the log's first line and the run record tell of a run.
@@ -61,8 +65,9 @@ public:
     RunOutcome& operator=(const RunOutcome&) = delete;
 
     // Opens the log without following a link (a log over 1 MB becomes
-    // trevix.log.old first) and writes the run's first line. A log that
-    // cannot be opened is no reason to fail the run.
+    // trevix.log.old first) and writes the run's first line; the run record
+    // says 1603 until finish writes the real result. A log that cannot be
+    // opened is no reason to fail the run.
     void begin(const RunFacts& run);
     // The one door of every action: done when result is ok, else failed
     // with its error. to: where the action put what (a copy, a rename, a
@@ -88,6 +93,10 @@ public:
     // cleanup run; a run that stopped early leaves it). A plan run keeps none.
     void record(unsigned long exitCode);
 
+    // The run ended on an exception: a failure, with what it said.
+    void stopped(const std::string& what);
+    bool hasStopped() const { return stopped_; }
+
     int failures() const { return failures_; }
     // The install run has scheduled its cleanup run.
     void cleanupScheduled() { cleanupScheduled_ = true; }
@@ -95,6 +104,9 @@ public:
 
 private:
     void line(const std::string& text);
+    void openLog();
+    // ended: the run has got to its end, and RestartPending says what it left.
+    void writeRecord(unsigned long exitCode, bool ended);
 
     RunFacts run_;
     bool planning_ = false;
@@ -102,6 +114,7 @@ private:
     std::string logPath_;
     int failures_ = 0;
     bool cleanupScheduled_ = false;
+    bool stopped_ = false;
 };
 
 // The program's exit codes besides 0, which deployment tools know from

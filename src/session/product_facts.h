@@ -38,6 +38,8 @@ inline constexpr char runMutexNameNt4[] = "Veltrane.Corvindale.Update";
 
 // Registry value names.
 inline constexpr char revisionValue[] = "Revision";
+// Below productKey: a new-files folder of a fresh name, for the cleanup run.
+inline constexpr char newFilesValue[] = "NewFilesFolder";
 inline constexpr char cleanupRunValue[] = "Corvindale Update";
 inline constexpr char tidewardenValue[] = "Tidewarden";
 inline constexpr char cmsDirValue[] = "CMSDir";

@@ -74,16 +74,19 @@ bool emptyFolder(const std::string& folder)
 
 namespace {
 
-// Where copyOver makes its copies: one private folder inside each target
-// folder, holding the copy under way and, on Windows 9x, the old file set
-// aside under its own name. A new name costs a scan of its folder under Wine,
-// which a folder of thousands of files makes dear; the work folder holds one
-// file at a time.
+// Where copyOver makes its copies: one folder inside each target folder,
+// holding the copy under way and, on Windows 9x, the old file set aside under
+// its own name. It takes what its folder hands down, so that a new file moved
+// from it has the access list it would have had if written in place; only
+// those who could replace the target anyway can write there. A new name costs
+// a scan of its folder under Wine, which a folder of thousands of files makes
+// dear; the work folder holds one file at a time.
 const char* const workFolderName = "~trvwork";
 const char* const copyName = "~trevix.new";
 
-// A work folder a killed run left: an old file set aside goes back where its
-// own file is missing, everything else of ours goes.
+// What a run left in a work folder: an old file set aside goes back where its
+// own file is missing, and stays when it cannot (the last copy of an
+// installed file is never deleted); the rest of ours goes.
 void recoverWorkFolder(const std::string& work, const std::string& folder)
 {
     std::vector<WIN32_FIND_DATAA> entries;
@@ -91,7 +94,10 @@ void recoverWorkFolder(const std::string& work, const std::string& folder)
     for (const WIN32_FIND_DATAA& entry : entries) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::string name = entry.cFileName, path = join(work, name), original = join(folder, name);
-        if (name == copyName || fileExists(original) || !MoveFileA(path.c_str(), original.c_str())) deleteFile(path);
+        if (name == copyName || fileExists(original))
+            deleteFile(path);
+        else
+            MoveFileA(path.c_str(), original.c_str());
     }
 }
 
@@ -108,23 +114,18 @@ std::string WorkFolders::folderFor(const std::string& target)
     const size_t name = target.size() - folder.size() - 1, room = 1 + lstrlenA(workFolderName) + 1 + 12;
     if (base.size() + room + (name > 12 ? name : 0) >= MAX_PATH) base = shortPath(folder);
     if (base.empty()) return std::string();
-    std::string work = join(base, workFolderName);
     // A folder of that name that this program can trust is a killed run's;
     // anything else there (a link, another user's) is left alone.
-    if (!createPrivateFolder(work)) {
-        if (makeFolderPrivate(work))
-            recoverWorkFolder(work, folder);
-        else
-            work = createFreshPrivateFolder(work + "-");
-    }
-    if (!work.empty()) folders_[folder] = work;
-    return work;
+    const RunFolder work = takeFolder(join(base, workFolderName), FolderAccess::inherited);
+    if (!work.made && !work.path.empty()) recoverWorkFolder(work.path, folder);
+    if (!work.path.empty()) folders_[folder] = work.path;
+    return work.path;
 }
 
 void WorkFolders::removeAll()
 {
     for (const auto& made : folders_) {
-        emptyFolder(made.second);
+        recoverWorkFolder(made.second, made.first);
         RemoveDirectoryA(made.second.c_str());
     }
     folders_.clear();
@@ -132,31 +133,46 @@ void WorkFolders::removeAll()
 
 namespace {
 
-// Whether a replacement may be moved over target: it is missing, a link
-// (the move replaces the link itself), or a file that is not read-only. A
-// file in use is left to the move, which the system refuses for it.
-bool replaceable(const std::string& target)
-{
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || isLink(attributes)) return true;
-    if (!(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return true;
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-}
-
 // Moves source over target; where the system has no replacing move (Windows
-// 9x), the old target waits at aside while source moves in.
+// 9x), the old target waits at aside while source moves in. The new file
+// takes the old one's access list and read-only attribute; a folder at target
+// is never replaced, and a file in use is refused by the move itself.
 bool moveInto(const std::string& source, const std::string& target, const std::string& aside)
 {
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool installed = attributes != INVALID_FILE_ATTRIBUTES && !isLink(attributes);
+    if (installed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Written in a folder of its own, the new file would keep that folder's
+    // access list wherever it is moved.
+    if (installed && !copyAccessList(target, source)) return false;
+    const bool readOnly = installed && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) {
+        const DWORD sourceAttributes = GetFileAttributesA(source.c_str());
+        if (sourceAttributes == INVALID_FILE_ATTRIBUTES ||
+            !SetFileAttributesA(source.c_str(), sourceAttributes | FILE_ATTRIBUTE_READONLY) ||
+            !SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+            return false;
+    }
+    auto putBack = [&] {
+        const DWORD error = GetLastError();
+        if (readOnly) SetFileAttributesA(target.c_str(), attributes);
+        SetLastError(error);
+        return false;
+    };
     if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     // Only the 9x family lacks the replacing move; elsewhere a failure stands.
-    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return putBack();
     if (!fileExists(target)) return MoveFileA(source.c_str(), target.c_str()) != 0;
     DeleteFileA(aside.c_str());
-    if (!MoveFileA(target.c_str(), aside.c_str())) return false;
+    if (!MoveFileA(target.c_str(), aside.c_str())) return putBack();
     if (!MoveFileA(source.c_str(), target.c_str())) {
         // The old file stays aside when it cannot go back: never lose the last copy.
-        MoveFileA(aside.c_str(), target.c_str());
+        const DWORD error = GetLastError();
+        if (MoveFileA(aside.c_str(), target.c_str())) putBack();
+        SetLastError(error);
         return false;
     }
     DeleteFileA(aside.c_str());
@@ -171,7 +187,11 @@ bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
     const std::string work = folders.folderFor(target);
     if (work.empty()) return false;
     const std::string temporary = join(work, copyName);
-    if (!replaceable(target)) return false;
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     bool written = write(temporary);
     // What a failed copy left is made anew rather than written into.
     if (!written && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
@@ -179,7 +199,7 @@ bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
         written = write(temporary);
     if (written && moveInto(temporary, target, work + target.substr(folderOf(target).size()))) return true;
     const DWORD error = GetLastError();
-    if (written) DeleteFileA(temporary.c_str());
+    if (written) deleteFile(temporary);
     SetLastError(error);
     return false;
 }
@@ -188,7 +208,7 @@ bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
 
 bool moveOver(const std::string& source, const std::string& target)
 {
-    return replaceable(target) && moveInto(source, target, asideName(source));
+    return moveInto(source, target, asideName(source));
 }
 
 void finishMoveOver(const std::string& source, const std::string& target)

@@ -41,19 +41,20 @@ bool deleteFile(const std::string& path);
 bool emptyFolder(const std::string& folder);
 
 // Moves source over target, replacing it; where the system has no replacing
-// move (Windows 9x) the old target is set aside and put back on failure. A
-// target that is read-only, a folder or in use (open without sharing) stays
-// as it is.
+// move (Windows 9x) the old target is set aside and put back on failure. The
+// new file takes the old one's access list and read-only attribute. A target
+// that is a folder or in use (open without sharing) stays as it is.
 bool moveOver(const std::string& source, const std::string& target);
 
 // After a moveOver that was cut off between setting the old target aside and
 // moving source in (Windows 9x only): puts the old target back.
 void finishMoveOver(const std::string& source, const std::string& target);
 
-// The work folders of one run: one private folder inside each target folder
-// that copyOver and replaceFile write their new files in, made on first use
-// and removed when the object goes. A killed run's are taken over by the
-// next run that copies there.
+// The work folders of one run: one folder inside each target folder that
+// copyOver and replaceFile write their new files in, taking what that folder
+// hands down; made on first use and removed when the object goes (an old file
+// set aside on 9x that could not go back stays, never lost). A killed run's
+// are taken over by the next run that copies there.
 class WorkFolders {
 public:
     WorkFolders() = default;
@@ -73,9 +74,8 @@ private:
 // Copies source over target whole or not at all: a full drive or a failed
 // read never leaves target cut or gone. The copy is made as a new file in
 // the work folder of target's folder, never written into a file that was
-// there, then moved over target; a link at target is replaced, never
-// written through. Fails as a plain copy would for a target that is
-// read-only or in use.
+// there, then moved over target as moveOver does; a link at target is
+// replaced, never written through. Fails for a target in use.
 bool copyOver(WorkFolders& work, const std::string& source, const std::string& target);
 
 // copyOver for data held in memory; the new file reaches the disk before it

@@ -37,6 +37,12 @@ struct SecurityApi {
         systemFunction<decltype(SetKernelObjectSecurity)>("advapi32.dll", "SetKernelObjectSecurity");
     decltype(GetTokenInformation)* tokenInformation =
         systemFunction<decltype(GetTokenInformation)>("advapi32.dll", "GetTokenInformation");
+    decltype(GetFileSecurityA)* getFileSecurity =
+        systemFunction<decltype(GetFileSecurityA)>("advapi32.dll", "GetFileSecurityA");
+    decltype(SetFileSecurityA)* setFileSecurity =
+        systemFunction<decltype(SetFileSecurityA)>("advapi32.dll", "SetFileSecurityA");
+    decltype(GetSecurityDescriptorControl)* getControl =
+        systemFunction<decltype(GetSecurityDescriptorControl)>("advapi32.dll", "GetSecurityDescriptorControl");
     // Windows 2000 and later only: without it, NT 4.0 inherits nothing into
     // a descriptor given explicitly anyway.
     decltype(SetSecurityDescriptorControl)* setControl =
@@ -46,7 +52,7 @@ struct SecurityApi {
     {
         return allocateSid && freeSid && sidLength && equalSid && initializeAcl && addAllowed && getAce &&
                initializeDescriptor && setDacl && getOwner && getObjectSecurity && setObjectSecurity &&
-               tokenInformation;
+               tokenInformation && getFileSecurity && setFileSecurity && getControl;
     }
 };
 
@@ -90,10 +96,13 @@ public:
         if (api.setControl && !api.setControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) return;
         ready_ = true;
     }
-    ~PrivateDescriptor()
+    ~PrivateDescriptor() { release(); }
+    void release()
     {
         if (administrators_) securityApi().freeSid(administrators_);
         if (system_) securityApi().freeSid(system_);
+        administrators_ = system_ = nullptr;
+        ready_ = false;
     }
     PrivateDescriptor(const PrivateDescriptor&) = delete;
     PrivateDescriptor& operator=(const PrivateDescriptor&) = delete;
@@ -101,7 +110,9 @@ public:
     SECURITY_DESCRIPTOR* get() { return ready_ ? &descriptor_ : nullptr; }
 
     // Owners a folder may have and be trusted: the administrators, the system,
-    // or the user this program runs as (a member of the administrators).
+    // the user this program runs as (a member of the administrators), or the
+    // owner its token gives to what it makes (the administrators or the user
+    // on Windows; Wine gives its primary group).
     bool isTrustedOwner(PSID owner) const
     {
         const SecurityApi& api = securityApi();
@@ -109,11 +120,14 @@ public:
         if (api.equalSid(owner, administrators_) || api.equalSid(owner, system_)) return true;
         Handle token;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-        std::vector<DWORD> user(64);
+        std::vector<DWORD> buffer(64);
         DWORD size = 0;
-        return api.tokenInformation(token.get(), TokenUser, user.data(),
-                                    static_cast<DWORD>(user.size() * sizeof(DWORD)), &size) &&
-               api.equalSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        if (api.tokenInformation(token.get(), TokenUser, buffer.data(), bytes, &size) &&
+            api.equalSid(owner, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid))
+            return true;
+        return api.tokenInformation(token.get(), TokenOwner, buffer.data(), bytes, &size) &&
+               api.equalSid(owner, reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner);
     }
 
 private:
@@ -129,32 +143,51 @@ bool isRealFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(attributes);
 }
 
-} // namespace
-
-bool createPrivateFolder(const std::string& path)
+// A security descriptor read whole into a buffer that grows as asked.
+template <typename Read>
+bool readDescriptor(std::vector<DWORD>& buffer, Read read)
 {
-    if (ntMajorVersion() == 0) return CreateDirectoryA(path.c_str(), nullptr) != 0;
+    buffer.assign(64, 0);
+    DWORD size = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (read(buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(DWORD)), &size)) return true;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+        buffer.assign(size / sizeof(DWORD) + 1, 0);
+    }
+    return false;
+}
+
+// Whether the kernel object's owner is one the program trusts.
+bool ownedByTrusted(HANDLE object, const PrivateDescriptor& descriptor)
+{
+    const SecurityApi& api = securityApi();
+    std::vector<DWORD> current;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return readDescriptor(current,
+                          [&](void* data, DWORD size, DWORD* needed) {
+                              return api.getObjectSecurity(object, OWNER_SECURITY_INFORMATION, data, size, needed);
+                          }) &&
+           api.getOwner(current.data(), &owner, &defaulted) && descriptor.isTrustedOwner(owner);
+}
+
+bool createFolder(const std::string& path, FolderAccess access)
+{
+    if (ntMajorVersion() == 0 || access == FolderAccess::inherited) return CreateDirectoryA(path.c_str(), nullptr) != 0;
     PrivateDescriptor descriptor;
     if (!descriptor.get()) return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
-    return CreateDirectoryA(path.c_str(), &attributes) != 0;
+    const bool made = CreateDirectoryA(path.c_str(), &attributes) != 0;
+    // The caller tells a taken name by the last error.
+    const DWORD error = GetLastError();
+    descriptor.release();
+    SetLastError(error);
+    return made;
 }
 
-std::string createFreshPrivateFolder(const std::string& prefix)
-{
-    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < 100; ++attempt) {
-        char name[16];
-        wsprintfA(name, "%08lX", static_cast<unsigned long>(seed + attempt));
-        const std::string candidate = prefix + name;
-        if (createPrivateFolder(candidate)) return candidate;
-        // Only a name that is taken is worth another try.
-        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
-    }
-    return std::string();
-}
-
-bool makeFolderPrivate(const std::string& path)
+// An existing folder this run may use: a real folder of a trusted owner,
+// made private when asked.
+bool trustFolder(const std::string& path, FolderAccess access)
 {
     if (!isRealFolder(GetFileAttributesA(path.c_str()))) return false;
     const DWORD major = ntMajorVersion();
@@ -164,29 +197,99 @@ bool makeFolderPrivate(const std::string& path)
     // Asked and changed through one handle of the folder itself, so that a
     // link put at its name meanwhile is neither followed nor trusted. Links
     // exist from Windows 2000 on; NT 4.0 would refuse the flag.
-    File folder(CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (major >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                            nullptr));
+    File folder(CreateFileA(path.c_str(), READ_CONTROL | (access == FolderAccess::administrators ? WRITE_DAC : 0),
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | (major >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
     BY_HANDLE_FILE_INFORMATION information = {};
     if (!folder || !GetFileInformationByHandle(folder.get(), &information) ||
-        !isRealFolder(information.dwFileAttributes))
+        !isRealFolder(information.dwFileAttributes) || !ownedByTrusted(folder.get(), descriptor))
         return false;
-    const SecurityApi& api = securityApi();
-    std::vector<DWORD> current(64);
-    DWORD size = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (api.getObjectSecurity(folder.get(), OWNER_SECURITY_INFORMATION, current.data(),
-                                  static_cast<DWORD>(current.size() * sizeof(DWORD)), &size))
-            break;
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || attempt == 1) return false;
-        current.resize(size / sizeof(DWORD) + 1);
-    }
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (!api.getOwner(current.data(), &owner, &defaulted) || !descriptor.isTrustedOwner(owner)) return false;
+    if (access == FolderAccess::inherited) return true;
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION | (major >= 5 ? PROTECTED_DACL_SECURITY_INFORMATION : 0);
-    return api.setObjectSecurity(folder.get(), what, descriptor.get()) != 0;
+    return securityApi().setObjectSecurity(folder.get(), what, descriptor.get()) != 0;
+}
+
+std::string createFreshFolder(const std::string& prefix, FolderAccess access)
+{
+    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 100; ++attempt) {
+        char name[16];
+        wsprintfA(name, "%08lX", static_cast<unsigned long>(seed + attempt));
+        const std::string candidate = prefix + name;
+        if (createFolder(candidate, access)) return candidate;
+        // Only a name that is taken is worth another try.
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return std::string();
+}
+
+} // namespace
+
+RunFolder takeFolder(const std::string& path, FolderAccess access)
+{
+    RunFolder folder;
+    if (createFolder(path, access)) {
+        folder.path = path;
+        folder.made = true;
+    } else if (trustFolder(path, access)) {
+        folder.path = path;
+    } else {
+        folder.path = createFreshFolder(path + "-", access);
+        folder.made = folder.fresh = !folder.path.empty();
+    }
+    return folder;
+}
+
+bool isTrustedFolder(const std::string& path) { return trustFolder(path, FolderAccess::inherited); }
+
+std::string createFreshPrivateFolder(const std::string& prefix)
+{
+    return createFreshFolder(prefix, FolderAccess::administrators);
+}
+
+bool isOwnedByTrusted(HANDLE object)
+{
+    if (ntMajorVersion() == 0) return true;
+    PrivateDescriptor descriptor;
+    return descriptor.get() && ownedByTrusted(object, descriptor);
+}
+
+HANDLE createPrivateMutex(const char* name)
+{
+    if (ntMajorVersion() == 0) return CreateMutexA(nullptr, TRUE, name);
+    PrivateDescriptor descriptor;
+    if (!descriptor.get()) return nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    HANDLE mutex = CreateMutexA(&attributes, TRUE, name);
+    // Whether the name existed is told by the last error, which freeing the
+    // descriptor's parts may overwrite.
+    const DWORD error = GetLastError();
+    descriptor.release();
+    SetLastError(error);
+    return mutex;
+}
+
+bool copyAccessList(const std::string& from, const std::string& to)
+{
+    const DWORD major = ntMajorVersion();
+    if (major == 0) return true;
+    const SecurityApi& api = securityApi();
+    if (!api.complete()) return false;
+    std::vector<DWORD> list;
+    if (!readDescriptor(list, [&](void* data, DWORD size, DWORD* needed) {
+            return api.getFileSecurity(from.c_str(), DACL_SECURITY_INFORMATION, data, size, needed);
+        }))
+        return false;
+    // A list that was protected from what its folder hands down stays so;
+    // one that was not goes on taking it (Windows 2000 and later).
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+    if (major >= 5 && api.getControl(list.data(), &control, &revision))
+        what |=
+            (control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    return api.setFileSecurity(to.c_str(), what, list.data()) != 0;
 }
 
 } // namespace win

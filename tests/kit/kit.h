@@ -3,6 +3,8 @@
 // shipped code (a test must not check the code against itself).
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -167,6 +169,29 @@ inline bool settingsVersion(const std::string& file, unsigned& major, unsigned& 
     major = static_cast<unsigned char>(image[8]) | static_cast<unsigned char>(image[9]) << 8;
     minor = static_cast<unsigned char>(image[10]) | static_cast<unsigned char>(image[11]) << 8;
     return true;
+}
+
+// A file's access list as text (D:...), or "none" when it cannot be read.
+inline std::string accessList(const std::string& path)
+{
+    std::vector<char> descriptor(4096);
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), static_cast<DWORD>(descriptor.size()), &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "none";
+    const std::string list = text;
+    LocalFree(text);
+    return list;
+}
+
+inline bool setAccessList(const std::string& path, const std::string& list)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(list.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) return false;
+    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return set;
 }
 
 } // namespace kit
