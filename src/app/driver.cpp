@@ -21,11 +21,16 @@
 #include "win/files.h"
 #include "win/registry.h"
 #include "win/result.h"
+#include "win/security.h"
 #include "win/system.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 namespace {
+
+// How long a cleanup run waits for another run to end before it leaves its
+// entry for the next start: the logon that started it waits as long.
+const DWORD cleanupWaitMs = 5 * 60 * 1000;
 
 // A message of the driver's own; a quiet run tells only by its exit code and log.
 void showDriverMessage(const UpdateSession& session, UINT textId)
@@ -34,7 +39,7 @@ void showDriverMessage(const UpdateSession& session, UINT textId)
     MessageBoxA(nullptr, win::loadText(textId).c_str(), win::loadText(IDS_UPDATE_CAPTION).c_str(), MB_OK);
 }
 
-void runCleanupSequence(UpdateSession& session)
+void cleanUp(UpdateSession& session)
 {
     // Every family that scheduled staged files by their short names gets the
     // long names back and removes the emptied staging folders.
@@ -43,12 +48,18 @@ void runCleanupSequence(UpdateSession& session)
         prepareStagingDirs(session, stagingRemove);
     }
     if (session.osFamily == osWinNt40) ensureDisplayActiveFlag(session);
-    if (session.hasMergeModules == 1) {
+    if (session.hasMergeModules == 1 && findNewFilesDir(session)) {
         patchMergeModules(session);
         stampModuleRevision(session);
         deleteNewFilesDir(session);
     }
     registerComponents(session);
+    endCleanupEntry(session);
+}
+
+void runCleanupSequence(UpdateSession& session, bool superseded)
+{
+    if (!superseded) cleanUp(session);
     // The removal runs after this program has ended: what was logged is
     // complete first, and the outcome ends here.
     session.workFolders.removeAll();
@@ -128,14 +139,38 @@ void writeDelayMarker(UpdateSession& session)
 int runUpdate(UpdateSession& session)
 {
     // One run at a time, of either kind: another one changes nothing and
-    // tells nothing but its exit code. An object of that name that is not
-    // ours to take counts as a run too.
+    // tells nothing but its exit code. The lock allows administrators only;
+    // one of that name that an ordinary user made (anyone may make one, even
+    // in the global namespace) must not stop updates, and is gone around.
     const char* name = win::ntMajorVersion() >= 5 ? facts::runMutexName : facts::runMutexNameNt4;
-    win::Handle running(CreateMutexA(nullptr, TRUE, name));
-    if (!running || GetLastError() == ERROR_ALREADY_EXISTS) {
-        session.exitCode = exitAnotherRun;
-        return 1;
+    win::Handle running(win::createPrivateMutex(name));
+    const DWORD made = GetLastError();
+    const bool squatted =
+        running ? made == ERROR_ALREADY_EXISTS && !win::isOwnedByTrusted(running.get()) : made == ERROR_ACCESS_DENIED;
+    bool waited = false;
+    if (!squatted && (!running || made == ERROR_ALREADY_EXISTS)) {
+        // The system has deleted a cleanup run's entry already: written
+        // again, it is not lost when the wait runs out.
+        if (!running || !isCleanupRun(session.commandLine) || cleanupEntryIs(session, CleanupEntry::other) ||
+            writeCleanupEntry(session) != ERROR_SUCCESS) {
+            session.exitCode = exitAnotherRun;
+            return 1;
+        }
+        const DWORD ended = WaitForSingleObject(running.get(), cleanupWaitMs);
+        if (ended != WAIT_OBJECT_0 && ended != WAIT_ABANDONED) {
+            session.exitCode = exitAnotherRun;
+            return 1;
+        }
+        waited = true;
     }
+    // A cleanup run's entry comes before its first other change. An entry of
+    // another command (an install run's, whose cleanup run comes after the
+    // restart), or none after a wait (another cleanup run has finished),
+    // means the work is another run's: it is left to that one.
+    const bool cleanup = isCleanupRun(session.commandLine);
+    const bool superseded = cleanup && (cleanupEntryIs(session, CleanupEntry::other) ||
+                                        (waited && cleanupEntryIs(session, CleanupEntry::absent)));
+    const LONG renewed = cleanup && !superseded ? writeCleanupEntry(session) : ERROR_SUCCESS;
     initialiseEnvironment(session);
     resolveMacros(session);
     const std::string family = familyKeyword(session.osFamily);
@@ -145,14 +180,22 @@ int runUpdate(UpdateSession& session)
                                                               : facts::installRunKind,
                            family.empty() ? "other" : family, session.commandLine, session.programDir,
                            session.productDir});
+    if (squatted) session.outcome.skipped(Action::use, std::string("the run lock ") + name, Reason::notTrusted);
+    const std::string entry = win::machineName(facts::runOnceKey, facts::cleanupRunValue);
+    if (superseded)
+        session.outcome.skipped(Action::write, entry, Reason::superseded);
+    else if (cleanup)
+        session.outcome.report(Action::write, entry, win::status(renewed));
     // Without a usable product folder every product path would start at the
     // root or the current folder: that is no installation to update.
     if (!isProductInstalled() || session.productDir.empty()) {
         session.outcome.flush();
         showDriverMessage(session, IDS_NOT_INSTALLED);
         session.exitCode = exitNotInstalled;
-    } else if (isCleanupRun(session.commandLine)) {
-        runCleanupSequence(session);
+        // Nothing to clean up: the entry would start this run at every start.
+        if (cleanup && !superseded) endCleanupEntry(session);
+    } else if (cleanup) {
+        runCleanupSequence(session, superseded);
     } else {
         runInstallSequence(session);
     }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "session/product_facts.h"
+#include "session/update_session.h"
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/text.h"
@@ -11,18 +12,6 @@
 namespace {
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
-
-// A folder the install run made for its copy: the prefix and eight
-// hexadecimal digits.
-bool isRunFolder(const std::string& folder)
-{
-    const std::string parent = win::folderOf(folder);
-    if (parent.empty()) return false;
-    const std::string name = folder.substr(parent.size() + 1);
-    const size_t prefix = sizeof facts::runFolderPrefix - 1;
-    if (name.size() != prefix + 8 || name.compare(0, prefix, facts::runFolderPrefix) != 0) return false;
-    return name.find_first_not_of("0123456789ABCDEFabcdef", prefix) == std::string::npos;
-}
 
 // Ten tries, written as one loop over ten items: every command processor has it.
 std::string tenTries(const char* variable) { return std::string("for ") + variable + " in (0 1 2 3 4 5 6 7 8 9) do "; }
@@ -84,7 +73,8 @@ int scheduleSelfDelete()
     const std::string system = win::systemFolder(), windows = win::windowsFolder();
     std::string processor = win::join(system, "cmd.exe"), command;
     if (!system.empty() && win::fileExists(processor)) {
-        command = quoted(processor) + " /c " + selfDeleteCommand(programPath, runFolder);
+        // /d: no AutoRun command of the registry runs with administrator rights.
+        command = quoted(processor) + " /d /c " + selfDeleteCommand(programPath, runFolder);
     } else {
         if (windows.empty()) return 0;
         processor = win::join(windows, "COMMAND.COM");

@@ -6,6 +6,8 @@
 // error when it could not start it.
 #include <windows.h>
 
+#include <cstring>
+
 #include "res/launcher.h"
 
 namespace {
@@ -34,8 +36,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
     char commandLine[] = "trevix.exe";
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &process)) {
+    // The update program beside this one, by its full path: a bare name is
+    // looked for in the current folder and along PATH too, where anyone may
+    // have put a program of that name.
+    char program[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+    char* name = length > 0 && length < MAX_PATH ? std::strrchr(program, '\\') : nullptr;
+    if (name && static_cast<size_t>(name - program) + sizeof commandLine < MAX_PATH)
+        std::memcpy(name + 1, commandLine, sizeof commandLine);
+    else
+        SetLastError(ERROR_PATH_NOT_FOUND);
+    if (!name || !CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                                 &startup, &process)) {
         const DWORD error = GetLastError();
         char reason[512] = {};
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,

@@ -35,6 +35,27 @@ bool pairNeedsRename(const std::string& shortPath, const std::string& longPath)
     return a.empty() || b.empty() || !win::sameText(a, b);
 }
 
+// The copy an earlier entry started, when it is one of ours: a program file
+// in a run folder of a trusted owner. Anything else it names stays.
+void removeEarlierCopy(UpdateSession& session, const std::string& entry)
+{
+    if (entry.size() < 2 || entry[0] != '"') return;
+    const std::string copy = entry.substr(1, entry.find('"', 1) - 1), folder = win::folderOf(copy);
+    if (!isRunFolder(folder) || !win::sameText(copy.substr(folder.size() + 1), facts::programFile) ||
+        !win::isTrustedFolder(folder) || win::sameText(copy, win::moduleFileName()))
+        return;
+    if (win::deleteFile(copy)) {
+        session.outcome.report(Action::remove, copy, win::result(RemoveDirectoryA(folder.c_str()) != 0));
+        return;
+    }
+    // A cleanup run of that copy waiting for this run: it removes itself.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+        session.outcome.skipped(Action::remove, copy, Reason::running);
+    else
+        session.outcome.report(Action::remove, copy, win::failure(error));
+}
+
 } // namespace
 
 int writeRevision(UpdateSession& session)
@@ -62,6 +83,13 @@ int scheduleCleanupRun(UpdateSession& session)
         outcome.report(Action::copy, program, win::failure(ERROR_PATH_NOT_FOUND), "the temporary folder");
         return 0;
     }
+    // The command processor that removes the copy expands "%": a copy whose
+    // path holds one could never be removed. Its short form may hold none.
+    if (base.find('%') != std::string::npos) base = win::shortPath(base);
+    if (base.find('%') != std::string::npos || base.empty()) {
+        outcome.report(Action::copy, program, win::failure(ERROR_INVALID_NAME), session.tempDir);
+        return 0;
+    }
     // A fresh folder of this run's own: nothing planted beside the copy is
     // loaded with it, and no other run's leftovers touch it.
     const std::string folder = win::createFreshPrivateFolder(win::join(base, facts::runFolderPrefix));
@@ -87,6 +115,11 @@ int scheduleCleanupRun(UpdateSession& session)
     // A quiet run's cleanup run is quiet too: nobody may be there to answer.
     const std::string command = "\"" + target + "\" " + facts::cleanupSwitch +
                                 (isQuiet(session.commandLine) ? std::string(" ") + facts::quietSwitch : "");
+    // A run before the restart scheduled a copy of its own: the entry names
+    // only one, so the one it replaces goes.
+    std::string earlier;
+    win::readValue(HKEY_LOCAL_MACHINE, facts::runOnceKey, facts::cleanupRunValue, 4096, earlier);
+    earlier = win::boundedText(earlier.data(), earlier.size());
     win::Key key;
     // Created where missing: without it the system starts nothing.
     LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::runOnceKey, KEY_SET_VALUE, key, true);
@@ -95,20 +128,78 @@ int scheduleCleanupRun(UpdateSession& session)
     if (result != ERROR_SUCCESS) return 0;
     removeCopy.dismiss();
     outcome.cleanupScheduled();
+    removeEarlierCopy(session, earlier);
     return 1;
+}
+
+namespace {
+
+// The command the system starts for this cleanup run: this very copy, with
+// the switches it was given.
+std::string ownCleanupCommand(const UpdateSession& session)
+{
+    std::string arguments = session.commandLine;
+    while (!arguments.empty() && win::isBlank(arguments.front())) arguments.erase(0, 1);
+    return "\"" + win::moduleFileName() + "\" " + arguments;
+}
+
+} // namespace
+
+int cleanupEntryIs(const UpdateSession& session, CleanupEntry what)
+{
+    std::string data;
+    if (win::readValue(HKEY_LOCAL_MACHINE, facts::runOnceKey, facts::cleanupRunValue, 4096, data) != ERROR_SUCCESS)
+        return what == CleanupEntry::absent ? 1 : 0;
+    const bool own = win::boundedText(data.data(), data.size()) == ownCleanupCommand(session);
+    return (what == CleanupEntry::own) == own && what != CleanupEntry::absent ? 1 : 0;
+}
+
+LONG writeCleanupEntry(const UpdateSession& session)
+{
+    win::Key key;
+    LONG result = win::openKey(HKEY_LOCAL_MACHINE, facts::runOnceKey, KEY_SET_VALUE, key, true);
+    if (result == ERROR_SUCCESS) result = win::setText(key.get(), facts::cleanupRunValue, ownCleanupCommand(session));
+    return result;
+}
+
+int endCleanupEntry(UpdateSession& session)
+{
+    // An install run that ran meanwhile put its own cleanup run there: that one stays.
+    if (!cleanupEntryIs(session, CleanupEntry::own)) return 1;
+    const LONG result = win::deleteValue(HKEY_LOCAL_MACHINE, facts::runOnceKey, facts::cleanupRunValue);
+    session.outcome.report(Action::remove, win::machineName(facts::runOnceKey, facts::cleanupRunValue),
+                           win::status(result));
+    return result == ERROR_SUCCESS ? 1 : 0;
 }
 
 int applyLongNameRenames(UpdateSession& session)
 {
     std::vector<std::pair<std::string, std::string>> pairs;
     if (win::readTexts(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, pairs) != ERROR_SUCCESS) return 0;
+    size_t left = 0;
     for (const auto& pair : pairs) {
-        if (!pairNeedsRename(pair.first, pair.second)) continue;
-        DeleteFileA(pair.second.c_str());
-        session.outcome.report(Action::rename, pair.first,
-                               win::result(MoveFileA(pair.first.c_str(), pair.second.c_str())), pair.second);
+        if (pairNeedsRename(pair.first, pair.second)) {
+            // The file at the long name waits aside until the new one has
+            // that name, and goes back when it cannot: never lost. A pair
+            // that failed stays for the next cleanup run.
+            const std::string aside = win::join(win::folderOf(pair.second), "~trevix.lfn");
+            DeleteFileA(aside.c_str());
+            const bool setAside = win::fileExists(pair.second) != 0;
+            win::Result renamed = win::result(!setAside || MoveFileA(pair.second.c_str(), aside.c_str()));
+            if (renamed.ok) renamed = win::result(MoveFileA(pair.first.c_str(), pair.second.c_str()));
+            if (renamed.ok)
+                DeleteFileA(aside.c_str());
+            else if (setAside)
+                MoveFileA(aside.c_str(), pair.second.c_str());
+            session.outcome.report(Action::rename, pair.first, renamed, pair.second);
+            if (!renamed.ok) {
+                ++left;
+                continue;
+            }
+        }
+        win::deleteValue(HKEY_LOCAL_MACHINE, facts::longNameRenameKey, pair.first.c_str());
     }
-    win::deleteKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
+    if (!left) win::deleteKey(HKEY_LOCAL_MACHINE, facts::longNameRenameKey);
     return 1;
 }
 

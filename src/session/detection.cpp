@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "res/resource.h"
 #include "session/product_facts.h"
 #include "session/update_session.h"
@@ -25,20 +27,24 @@ int readMachineString(const std::string& key, const std::string& value, std::str
 
 namespace {
 
-// Whether the variable the temporary folder comes from, TMP before TEMP, is
-// an absolute path itself: GetTempPathA makes a relative one ("..", "C:",
-// "\Temp") absolute against the current folder, so its answer cannot tell.
-bool temporaryVariableIsAbsolute()
+// The variable the temporary folder comes from, TMP before TEMP (empty when
+// neither is set); 0 when it is no absolute path itself: GetTempPathA makes a
+// relative one ("..", "C:", "\Temp") absolute against the current folder,
+// so its answer cannot tell.
+int readTemporaryVariable(std::string& value)
 {
+    value.clear();
     for (const char* name : {"TMP", "TEMP"}) {
         const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
         if (size == 0) continue;
-        std::string value(size, '\0');
-        const DWORD length = GetEnvironmentVariableA(name, &value[0], size);
+        std::string text(size, '\0');
+        const DWORD length = GetEnvironmentVariableA(name, &text[0], size);
         if (length == 0) continue; // set, but empty: GetTempPathA passes it by too
-        return length < size && win::isAbsolutePath(value.substr(0, length));
+        if (length >= size || !win::isAbsolutePath(text.substr(0, length))) return 0;
+        value = text.substr(0, length);
+        return 1;
     }
-    return true;
+    return 1;
 }
 
 // The temporary folder; its short form when the long one does not fit the
@@ -47,7 +53,8 @@ bool temporaryVariableIsAbsolute()
 // current folder.
 std::string temporaryFolder()
 {
-    if (!temporaryVariableIsAbsolute()) return std::string();
+    std::string variable;
+    if (!readTemporaryVariable(variable)) return std::string();
     char buffer[win::machineTextSize] = {};
     const DWORD length = GetTempPathA(sizeof buffer, buffer);
     std::string folder;
@@ -57,8 +64,13 @@ std::string temporaryFolder()
         std::string full(length + 1, '\0');
         const DWORD fullLength = GetTempPathA(length + 1, &full[0]);
         if (fullLength > 0 && fullLength <= length) folder = win::shortPath(full.substr(0, fullLength));
+    } else if (!variable.empty()) {
+        // Wine answers nothing for a folder longer than MAX_PATH; Windows
+        // answers with the variable's own absolute path.
+        folder = variable;
     }
-    return win::isAbsolutePath(folder) ? folder : std::string();
+    win::stripTrailingBackslashes(folder);
+    return win::isAbsolutePath(folder + "\\") ? folder : std::string();
 }
 
 } // namespace

@@ -31,3 +31,13 @@ std::optional<unsigned long> manifestNumber(const std::string& manifestPath, con
         return std::nullopt;
     return GetPrivateProfileIntA(facts::numbersSection, key, 0, manifestPath.c_str());
 }
+
+bool isRunFolder(const std::string& folder)
+{
+    const std::string parent = win::folderOf(folder);
+    if (parent.empty()) return false;
+    const std::string name = folder.substr(parent.size() + 1);
+    const size_t prefix = sizeof facts::runFolderPrefix - 1;
+    if (name.size() != prefix + 8 || name.compare(0, prefix, facts::runFolderPrefix) != 0) return false;
+    return name.find_first_not_of("0123456789ABCDEFabcdef", prefix) == std::string::npos;
+}

@@ -94,6 +94,10 @@ bool isQuiet(const std::string& commandLine);
 // No restart question; the progress display of a status run stays.
 bool wantsNoRestart(const std::string& commandLine);
 
+// A folder the install run made for the cleanup run's copy: the prefix and
+// eight hexadecimal digits.
+bool isRunFolder(const std::string& folder);
+
 // A number of the manifest's [TIDEWARDEN] section, read as the profile
 // functions read it; none when the key is not there or has no value.
 std::optional<unsigned long> manifestNumber(const std::string& manifestPath, const char* key);

@@ -1,6 +1,7 @@
 #include "win/paths.h"
 
 #include "win/text.h"
+#include "win/unique.h"
 
 namespace win {
 
@@ -59,8 +60,43 @@ std::string driveRoot(const std::string& path)
     return share == std::string::npos ? path + "\\" : path.substr(0, share + 1);
 }
 
+namespace {
+
+// The ANSI short-name call takes at most MAX_PATH: a longer path is shortened
+// one component at a time, each looked up in the short form so far.
+std::string shortPathOfLong(const std::string& path)
+{
+    const std::string root = driveRoot(path);
+    if (root.empty()) return std::string();
+    std::string shortForm = root.substr(0, root.size() - 1);
+    for (size_t start = root.size(); start < path.size();) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        // The folder is listed: the component itself may not fit a path.
+        WIN32_FIND_DATAA entry;
+        std::string found;
+        Find search(FindFirstFileA(join(shortForm, "*").c_str(), &entry));
+        for (bool more = static_cast<bool>(search); more && found.empty(); more = FindNextFileA(search.get(), &entry))
+            if (sameText(entry.cFileName, component))
+                found = entry.cAlternateFileName[0] ? entry.cAlternateFileName : entry.cFileName;
+        if (found.empty()) return std::string();
+        shortForm = join(shortForm, found);
+        if (shortForm.size() >= MAX_PATH) return std::string();
+    }
+    return shortForm;
+}
+
+} // namespace
+
 std::string shortPath(const std::string& path, DWORD bufferSize)
 {
+    if (path.size() >= MAX_PATH) {
+        const std::string shortForm = shortPathOfLong(path);
+        return shortForm.size() < bufferSize ? shortForm : std::string();
+    }
     std::string buffer(bufferSize, '\0');
     const DWORD length = GetShortPathNameA(path.c_str(), &buffer[0], bufferSize);
     if (length == 0 || length >= bufferSize) return std::string();

@@ -23,8 +23,8 @@ std::string join(const std::string& folder, const std::string& name);
 // "\\\\server\\share\\"); empty for a path that is not absolute.
 std::string driveRoot(const std::string& path);
 
-// The short (8.3) form of an existing path; empty when there is none or it
-// does not fit bufferSize bytes.
+// The short (8.3) form of an existing path, however long; empty when there is
+// none or it does not fit bufferSize bytes.
 std::string shortPath(const std::string& path, DWORD bufferSize = machineTextSize);
 
 // A path that names the same place from every current folder and drive: a

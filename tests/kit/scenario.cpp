@@ -24,17 +24,20 @@
 //   package DIR                           an update folder with trevix.exe and trevixrun.exe; sets $PKG
 //   dir PATH / file PATH TEXT [COUNT]     a folder / a file (\n, \r in TEXT, repeated COUNT times)
 //   copy FROM TO... / readonly PATH       copies of a file / a read-only file
+//   access PATH LIST                      a file's access list, as text (D:...)
 //   link PATH FOLDER                      a link at PATH to FOLDER (a Linux symbolic link, which Wine
 //                                         shows as a link with the reparse attribute)
 //   fill PATH BYTES                       a file that leaves only BYTES free on its drive
 //   settings PATH MAJOR MINOR OPTIONS COMPONENTS   a genuine product settings file
 //   reg KEY NAME sz|dword|key VALUE / reg-delete KEY [NAME]   registry (NAME @ the default value)
 //   hold PATH / release                   keep a file open without sharing, as a running program does
+//   squat NAME                            a mutex of that name owned by the users (until release)
 //   answer CAPTION ok|yes|no|escape [TEXT]   how such dialogs are answered, latest rule first; OK for others
 //   run COMMAND... [in DIR] / restart     a program, waited for (bounded) / the next start of Windows
-//   kill-each all|N COMMAND...            the rest of the scenario once per point at which COMMAND is
+//   wait-absent PATH                      until a program started meanwhile has removed PATH (bounded)
+//   kill-each all|N|#K COMMAND...         the rest of the scenario once per point at which COMMAND is
 //                                         killed: just before each of its changes of a file, the registry
-//                                         or a database (all), or N spread over them. For each point the
+//                                         or a database (all), N spread over them, or change K only. For each point the
 //                                         lines before it set the machine up anew (the update's copies,
 //                                         RunOnce entry, log and record gone too) and the modules in
 //                                         $MODULES are exported as the kill left them: each must be its
@@ -46,8 +49,10 @@
 //   expect-dialog I caption=.. text=.. buttons=Yes/No icon=.. owner=..|none bar=MIN..MAX@POS
 //   expect-reg KEY NAME sz|dword VALUE|absent / expect-key KEY present|absent
 //   expect-file PATH TEXT [COUNT]|present|absent (wildcards in PATH's last part) / expect-same PATH PATH
+//   expect-access PATH OTHER              the file's access list is OTHER's (the system may have recast both)
 //   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty / expect-tail PATH LINE...
-//                                         (the last line is one of these; the file ends with a line break)
+//                                         (the last line is one of these, or "(no file)"; the file ends
+//                                         with a line break)
 //   expect-names KEY NAME                 the value, where present, names in quotes a file that exists
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <algorithm>
@@ -202,10 +207,12 @@ private:
         if (!expand(lines_[at].first, w)) return;
         const std::string program = command(w, 2);
         const int total = runCommand(program, "", {}, -1).calls;
-        const int points = w[1] == "all" ? total : std::min(total, std::atoi(w[1].c_str()));
+        const bool one = w[1][0] == '#'; // "#K": at change K only
+        const int points = w[1] == "all" ? total : one ? 1 : std::min(total, std::atoi(w[1].c_str()));
         if (!total) fail(lines_[at].first, "no change counted in " + program);
         for (point_ = 1; point_ <= points; ++point_) {
-            const int killAt = w[1] == "all" ? point_ : 1 + (point_ - 1) * total / points;
+            // Spread to the last change; the first changes nothing the run could tell of.
+            const int killAt = w[1] == "all" ? point_ : one ? std::atoi(w[1].c_str() + 1) : std::max(1, point_ * total / points);
             // The machine set up anew: what the set-up lines made goes first.
             release();
             for (const std::string& made : made_) kit::removeTree(made), kit::removeTree(made + ".tmp");
@@ -322,6 +329,10 @@ private:
                  if (!CopyFileA(w[1].c_str(), w[i].c_str(), FALSE)) fail(n, "cannot copy " + w[1] + " to " + w[i]);
          }},
         {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
+        {"access",
+         [this](int n, const Words& w) {
+             if (!kit::setAccessList(w[1], w[2])) fail(n, "cannot set the access list of " + w[1]);
+         }},
         {"link",
          [this](int n, const Words& w) {
              // A Linux program started from here runs as itself, on the prefix's Linux paths.
@@ -349,6 +360,16 @@ private:
              held_.push_back(CreateFileA(w[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
              if (held_.back() == INVALID_HANDLE_VALUE) fail(n, "cannot hold " + w[1]);
          }},
+        {"squat",
+         [this](int n, const Words& w) {
+             // As an ordinary user may: a mutex of that name, owned by the users.
+             PSECURITY_DESCRIPTOR descriptor = nullptr;
+             ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BUD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr);
+             SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+             held_.push_back(CreateMutexA(&attributes, FALSE, w[1].c_str()));
+             LocalFree(descriptor);
+             if (!held_.back()) fail(n, "cannot make " + w[1]);
+         }},
         {"release", [this](int, const Words&) { release(); }},
         {"answer",
          [this](int, const Words& w) {
@@ -361,6 +382,11 @@ private:
              last_ = runCommand(program, in, answers_);
              if (!last_.finished) fail(n, "run " + program + (last_.started ? " did not end in time" : " did not start"));
              for (const Dialog& d : last_.dialogs) std::printf("    dialog: %s\n", describe(d).c_str());
+         }},
+        {"wait-absent",
+         [this](int n, const Words& w) {
+             for (const DWORD begin = GetTickCount(); kit::exists(w[1]) && GetTickCount() - begin < 60000;) Sleep(100);
+             if (kit::exists(w[1])) fail(n, w[1] + " is still there");
          }},
         {"restart",
          [this](int n, const Words&) {
@@ -409,6 +435,7 @@ private:
              else if (!kit::readFile(w[1], data) || !matches(data, text(w[2], w[3])))
                  fail(n, w[1] + (found ? " holds other text" : " is missing"));
          }},
+        {"expect-access", [this](int n, const Words& w) { expect(n, "access list of " + w[1], kit::accessList(w[1]), kit::accessList(w[2])); }},
         {"expect-same",
          [this](int n, const Words& w) {
              std::string data, other;
@@ -422,12 +449,12 @@ private:
         {"expect-tail",
          [this](int n, const Words& w) {
              std::string data;
-             kit::readFile(w[1], data);
+             const bool found = kit::readFile(w[1], data);
              // Only a whole line counts: the file ends with a line break.
              const bool whole = data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0;
              if (whole) data.resize(data.size() - 2);
              const size_t start = data.rfind("\r\n");
-             const std::string last = whole ? data.substr(start == std::string::npos ? 0 : start + 2) : "(none whole)";
+             const std::string last = !found ? "(no file)" : whole ? data.substr(start == std::string::npos ? 0 : start + 2) : "(none whole)";
              size_t i = 2;
              while (!w[i].empty() && !matches(last, w[i])) ++i;
              if (w[i].empty()) fail(n, w[1] + " ends with \"" + last + "\"");

@@ -46,8 +46,21 @@ std::string noise(size_t most)
 const std::vector<std::string> awkward = {"",           ".",   "..",  "...",     "..\\x.dll", "sub\\x.dll", "C:x.dll", "C:\\x.dll",
                                           "\\\\srv\\x", "a/b", "CON", "nul.txt", "COM1",      "LPT9.dll",   "x ",      std::string(300, 'n')};
 const std::vector<std::string> installed = {"cvd.exe", "Long Name.dll", "cvdadmn.dll"};
-// A temporary folder whose path leaves no room for the run folder's.
+// A temporary folder whose path leaves no room for the run folder's, and one
+// longer than a path may be.
 const std::string longTemp = root + "\\" + std::string(243, 'm');
+const std::string deepTemp = root + "\\" + std::string(200, 'd') + "\\" + std::string(200, 'e');
+
+std::wstring wide(const std::string& path) { return L"\\\\?\\" + std::wstring(path.begin(), path.end()); }
+
+// The short form of any path, however long.
+std::string shortOf(const std::string& path)
+{
+    wchar_t buffer[1024] = {};
+    const DWORD length = GetShortPathNameW(wide(path).c_str(), buffer, 1024);
+    const std::wstring text(buffer, length < 1024 ? length : 0);
+    return text.size() > 4 ? std::string(text.begin() + 4, text.end()) : "";
+}
 
 // A staging folder the update makes beside one of its folders: "X.tmp", or a
 // fresh one "X.tmp-XXXXXXXX".
@@ -289,7 +302,7 @@ std::string folders()
     std::string text;
     for (int i = 0; i < 7; ++i)
         text += (rng() % 5 ? pick({"", "1", "..\\..", "C:", "C:\\", product, product + "\\", "\\\\.\\nul", "\\\\server\\x", "relative\\x",
-                                   std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l'), longTemp})
+                                   std::string(300, 'a'), "\\gen", root + "\\temp with blanks", root + "\\" + std::string(280, 'l'), longTemp, deepTemp})
                            : noise(30)) +
                 "\n";
     return text;
@@ -325,14 +338,14 @@ std::string resolve(const std::string& text)
     const std::string runOnce = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
     const bool scheduled = kit::readValue(runOnce, "Corvindale Update", entry);
     // A TMP that is a folder, however long, gets its cleanup run.
-    if (!scheduled && isProductInstalled() && !run.productDir.empty() && absolute(tmp) && kit::exists(tmp + "\\*")) why += "no cleanup run with TMP " + tmp;
+    if (!scheduled && isProductInstalled() && !run.productDir.empty() && absolute(tmp) && (kit::exists(tmp + "\\*") || tmp == deepTemp))
+        why += "no cleanup run with TMP " + tmp;
     if (scheduled) {
         // The copy is in TMP as given (TEMP when that is empty), or its short
         // form: a relative one is no place at all.
         const std::string copy = entry.substr(1, entry.find('"', 1) - 1);
         if (tmp.empty()) tmp = getenv("TEMP");
-        char shortTmp[MAX_PATH] = {};
-        GetShortPathNameA(tmp.c_str(), shortTmp, MAX_PATH);
+        const std::string shortTmp = shortOf(tmp);
         auto in = [&](const std::string& folder) { return !folder.empty() && !lstrcmpiA(copy.substr(0, folder.size()).c_str(), folder.c_str()); };
         if (!kit::exists(copy)) why += "the cleanup entry names no copy: " + entry;
         if (!absolute(tmp) || !(in(tmp) || in(shortTmp))) why += "the copy is outside TMP: " + copy;
@@ -361,8 +374,8 @@ int main(int argc, char** argv)
     const std::string out = getenv("TREVIX_OUT") ? getenv("TREVIX_OUT") : "C:\\generated",
                       fixtures = getenv("TREVIX_FIXTURES") ? getenv("TREVIX_FIXTURES") : "";
     for (const std::string& folder : {root, root + "\\temp", root + "\\temp with blanks", longTemp, product, product + "\\Packager", modules, newFiles, out,
-                                      root + "\\here", root + "\\here\\deep"})
-        CreateDirectoryA(folder.c_str(), nullptr);
+                                      root + "\\here", root + "\\here\\deep", deepTemp.substr(0, deepTemp.rfind('\\')), deepTemp})
+        CreateDirectoryW(wide(folder).c_str(), nullptr);
     // Relative folders then lead into the watched ones, never into the build tree.
     SetCurrentDirectoryA((root + "\\here\\deep").c_str());
     for (const std::string& name : kit::listDir(fixtures)) CopyFileA(kit::join(fixtures, name).c_str(), kit::join(modules, name).c_str(), FALSE);
