@@ -225,8 +225,9 @@ FNFDINOTIFY(fdiNotify)
         return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
             // Entry names come from the cabinet: only a bare name stays inside the folder.
             if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
-            // What one cabinet can hold once repacked bounds what is unpacked.
-            context->unpacked += pfdin->cb;
+            // What one cabinet can hold once repacked bounds what is unpacked;
+            // the header's size is unsigned, whatever type FDI gives it.
+            context->unpacked += static_cast<unsigned long>(pfdin->cb);
             if (context->unpacked > maxCabinetSize) return -1;
             std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
             // Recorded before the file is opened: nothing may fail once it is.
