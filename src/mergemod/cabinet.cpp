@@ -314,7 +314,6 @@ FNFDINOTIFY(fdiNotify)
     switch (fdint) {
     case fdintCABINET_INFO:
         return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
-            if (context->held) return 0;
             for (unsigned i = 0; i < context->spread; ++i)
                 CreateDirectoryA((context->targetDir + "\\" + std::to_string(i)).c_str(), nullptr);
             return 0;
@@ -470,7 +469,9 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name, Extra
     if (!fdi) return -1;
     FDICABINETINFO info = {};
     if (!isSingleCabinet(fdi.get(), cabinetFolder + name, info)) return 0;
-    context->spread = info.cFiles > entriesInOneFolder ? (info.cFiles + entriesPerFolder - 1) / entriesPerFolder : 0;
+    // Entries held in memory need no sub-folders.
+    if (!context->held && info.cFiles > entriesInOneFolder)
+        context->spread = (info.cFiles + entriesPerFolder - 1) / entriesPerFolder;
     std::string cabinet = name;
     std::string folder = cabinetFolder;
     return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;

@@ -204,6 +204,71 @@ TEST_F(Units, CabinetBuildWritesNothingButTheCabinet)
     EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"a.txt", "x.cab"}));
 }
 
+// The callbacks over bytes in memory behave as the C runtime's over a file.
+TEST(Tables, CabinetFileInMemory)
+{
+    std::string bytes;
+    mergemod::CabinetFile file;
+    file.bytes = &bytes;
+    const INT_PTR handle = reinterpret_cast<INT_PTR>(&file);
+    char into[8] = {};
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("abcd"), 4), 4u);
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("ef"), 2), 2u);
+    EXPECT_EQ(bytes, "abcdef");
+    EXPECT_EQ(mergemod::fdiSeek(handle, 0, SEEK_END), 6);
+    EXPECT_EQ(mergemod::fdiSeek(handle, -2, SEEK_CUR), 4);
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 8), 2u);
+    EXPECT_EQ(std::string(into, 2), "ef");
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 8), 0u);
+    EXPECT_EQ(mergemod::fdiSeek(handle, 1, SEEK_SET), 1);
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 2), 2u);
+    EXPECT_EQ(std::string(into, 2), "bc");
+    EXPECT_EQ(mergemod::fdiSeek(handle, -4, SEEK_CUR), -1);
+    EXPECT_EQ(mergemod::fdiSeek(handle, 8, SEEK_SET), 8);
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("z"), 1), 1u);
+    EXPECT_EQ(bytes, "abcdef\0\0z"s);
+    EXPECT_EQ(mergemod::fdiClose(handle), 0);
+}
+
+// Entries held in memory follow the rules of unpacked files: of two of one
+// name whatever its case, the later; and repacked, the time the cabinet gave
+// and its four attribute bits, whatever else it set.
+TEST_F(Units, CabinetHeldInMemoryRepacksAsFromFiles)
+{
+    std::string large;
+    for (int i = 0; large.size() < 100000; ++i) large += std::to_string(i * 7919 % 100003) + ",";
+    kit::writeFile(scratch + "\\a.txt", large);
+    kit::writeFile(scratch + "\\b.txt", "later");
+    {
+        mergemod::CabinetBuilder builder;
+        ASSERT_TRUE(builder.create(scratch + "\\", "x.cab") && builder.addFile(scratch + "\\a.txt", "a.txt") && builder.addFile(scratch + "\\b.txt", "A.TXT") &&
+                    builder.addFile(scratch + "\\a.txt", "big.txt") && builder.flush());
+    }
+    std::string cab;
+    kit::readFile(scratch + "\\x.cab", cab);
+    // The last entry's attributes get the executable bit, which no file keeps.
+    const size_t first = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
+    const size_t last = cab.find("big.txt") - 16;
+    cab[last + 14] = static_cast<char>(0x40 | 0x21);
+    kit::writeFile(scratch + "\\x.cab", cab);
+    mergemod::HeldEntries held;
+    bool overBound = true;
+    ASSERT_EQ(mergemod::holdWholeCabinet(scratch + "\\", "x.cab", mergemod::heldBytesBound, held, overBound), 1);
+    EXPECT_FALSE(overBound);
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held["A.TXT"].data, "later");
+    EXPECT_TRUE(held["BIG.TXT"].data == large);
+    {
+        mergemod::CabinetBuilder builder;
+        ASSERT_TRUE(builder.create(scratch + "\\", "y.cab") && builder.addHeld(held["BIG.TXT"], "big.txt") && builder.flush());
+    }
+    std::string repacked;
+    kit::readFile(scratch + "\\y.cab", repacked);
+    const size_t entry = static_cast<unsigned char>(repacked.at(16)) | static_cast<unsigned char>(repacked.at(17)) << 8;
+    EXPECT_EQ(repacked.substr(entry + 10, 4), cab.substr(first + 10, 4)) << "date and time";
+    EXPECT_EQ(static_cast<unsigned char>(repacked.at(entry + 14)), 0x21);
+}
+
 TEST_F(Units, EntrySizesCountUnsigned)
 {
     // An entry of 2 GiB is past the memory bound, not a negative size that
