@@ -1,8 +1,11 @@
 // Patches one module from a module list, the way the cleanup run does, and
-// prints the time it took in milliseconds; with "steps", the same work step by
-// step, with the time of each.
+// prints the time it took in milliseconds, the program's peak working set and
+// how far that peak rose above the working set before the patch, in KB; with
+// "steps", the same work step by step, with the time of each.
 //   mergemod_bench MODULEDIR NEWFILESDIR MODULE [steps]
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,6 +43,16 @@ private:
     LARGE_INTEGER frequency_;
     LARGE_INTEGER last_;
 };
+
+// The working set now and at its peak, in KB.
+void workingSet(unsigned long& now, unsigned long& peak)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    now = static_cast<unsigned long>(counters.WorkingSetSize / 1024);
+    peak = static_cast<unsigned long>(counters.PeakWorkingSetSize / 1024);
+}
 
 void patchStepByStep(UpdateSession& session, const std::string& module, const std::string& extractDir,
                      const std::string& moduleList)
@@ -79,9 +92,13 @@ int main(int argc, char** argv)
     if (steps) {
         patchStepByStep(session, argv[3], extractDir, moduleList);
     } else {
+        unsigned long before = 0, peak = 0, after = 0;
+        workingSet(before, peak);
         Clock clock;
         patchMergeModule(session, argv[3], extractDir, moduleList);
-        std::printf("%.0f\n", clock.lap());
+        const double ms = clock.lap();
+        workingSet(after, peak);
+        std::printf("%.0f %lu %lu\n", ms, peak, peak > before ? peak - before : 0);
     }
     RemoveDirectoryA(extractDir.c_str());
     return 0;

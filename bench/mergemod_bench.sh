@@ -47,7 +47,7 @@ wineserver -p </dev/null >/dev/null 2>&1
 trap wine_discard EXIT
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-patch_ms() {  # COUNT REPLACE -> median of three runs, in ms
+patch_ms() {  # COUNT REPLACE -> the run of median time of three: ms, peak KB, rise KB
   local count=$1 replace=$2 runs=() i
   # The modules lie on the machine's own drive, as the product's do.
   local modules=$WINEPREFIX/drive_c/m$count
@@ -79,12 +79,13 @@ baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msib
   printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
 }
 
-small=$(patch_ms 200 10)
-large=$(patch_ms 2000 100)
+small=$(patch_ms 200 10 | cut -d' ' -f1)
+read -r large peak rise < <(patch_ms 2000 100)
 steps=$(steps_of 2000)
 base=$(baseline_ms 2000)
 echo "merge-module patch, 200 files (replace 10):   ${small} ms"
 echo "merge-module patch, 2000 files (replace 100): ${large} ms"
+echo "  its peak memory (working set): $((peak / 1024)) MB, $((rise / 1024)) MB above the program's before the patch"
 echo "  one 2000-file patch by step (ms): ${steps}"
 echo "gcab -c -z + msibuild -a, 2000 files:         ${base} ms"
 awk -v l="$large" -v b="$base" -v s="$small" 'BEGIN {

@@ -9,10 +9,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <new>
+#include <utility>
 
 #include "session/product_facts.h"
 #include "win/files.h"
 #include "win/paths.h"
+#include "win/text.h"
 
 namespace mergemod {
 
@@ -54,6 +57,71 @@ Result failSafe(Result failed, int* err, Work work) noexcept
 
 } // namespace
 
+int CabinetFile::close()
+{
+    const int result = fd == -1 ? 0 : _close(fd);
+    fd = -1;
+    return result;
+}
+
+namespace {
+
+// A file's address is its handle: never 0 (skip) nor -1 (failure) to the libraries.
+INT_PTR handleOf(CabinetFile* file) { return reinterpret_cast<INT_PTR>(file); }
+
+CabinetFile* fileOf(INT_PTR handle) { return reinterpret_cast<CabinetFile*>(handle); }
+
+UINT readFrom(INT_PTR handle, void* into, UINT count)
+{
+    CabinetFile* file = fileOf(handle);
+    if (!file->bytes) return static_cast<UINT>(_read(file->fd, into, count));
+    const size_t size = file->bytes->size();
+    const size_t available = file->position < size ? size - file->position : 0;
+    const UINT taken = static_cast<UINT>(std::min<size_t>(count, available));
+    if (taken) memcpy(into, file->bytes->data() + file->position, taken);
+    file->position += taken;
+    return taken;
+}
+
+// May throw for bytes in memory: the callers turn that into a failure.
+UINT writeTo(INT_PTR handle, const void* from, UINT count)
+{
+    CabinetFile* file = fileOf(handle);
+    if (!file->bytes) return static_cast<UINT>(_write(file->fd, from, count));
+    if (count == 0) return 0;
+    if (file->position + count > file->bytes->size()) file->bytes->resize(file->position + count);
+    memcpy(&(*file->bytes)[file->position], from, count);
+    file->position += count;
+    return count;
+}
+
+long seekIn(INT_PTR handle, long distance, int origin)
+{
+    CabinetFile* file = fileOf(handle);
+    if (!file->bytes) return _lseek(file->fd, distance, origin);
+    const long long base = origin == SEEK_SET   ? 0
+                           : origin == SEEK_CUR ? static_cast<long long>(file->position)
+                           : origin == SEEK_END ? static_cast<long long>(file->bytes->size())
+                                                : -1;
+    const long long target = base + distance;
+    if (base < 0 || target < 0 || target > 0x7FFFFFFFLL) return -1;
+    file->position = static_cast<size_t>(target);
+    return static_cast<long>(target);
+}
+
+// Closes a file FCI opened and forgets it; the C runtime's result.
+int closeBuildFile(BuildFiles* files, INT_PTR handle)
+{
+    CabinetFile* file = fileOf(handle);
+    const int result = file->close();
+    files->open.erase(std::remove_if(files->open.begin(), files->open.end(),
+                                     [&](const std::unique_ptr<CabinetFile>& open) { return open.get() == file; }),
+                      files->open.end());
+    return result;
+}
+
+} // namespace
+
 FNFCIALLOC(cabAlloc) { return malloc(cb); }
 
 FNFCIFREE(cabFree) { free(memory); }
@@ -67,21 +135,22 @@ FNFCIOPEN(fciOpen)
         if ((oflag & _O_CREAT) &&
             std::find(files->temporaries.begin(), files->temporaries.end(), pszFile) != files->temporaries.end())
             oflag |= _O_EXCL;
+        auto file = std::make_unique<CabinetFile>();
         files->open.reserve(files->open.size() + 1);
-        int fd = _open(pszFile, oflag, pmode);
-        if (fd == -1) {
+        file->fd = _open(pszFile, oflag, pmode);
+        if (file->fd == -1) {
             *err = errno;
             return -1;
         }
-        files->open.push_back(fd);
-        return fd;
+        files->open.push_back(std::move(file));
+        return handleOf(files->open.back().get());
     });
 }
 
 FNFCIREAD(fciRead)
 {
     (void)pv;
-    UINT result = static_cast<UINT>(_read(static_cast<int>(hf), memory, cb));
+    UINT result = readFrom(hf, memory, cb);
     if (result != cb) *err = errno;
     return result;
 }
@@ -89,16 +158,16 @@ FNFCIREAD(fciRead)
 FNFCIWRITE(fciWrite)
 {
     (void)pv;
-    UINT result = static_cast<UINT>(_write(static_cast<int>(hf), memory, cb));
-    if (result != cb) *err = errno;
-    return result;
+    return failSafe<UINT>(static_cast<UINT>(-1), err, [&]() -> UINT {
+        UINT result = writeTo(hf, memory, cb);
+        if (result != cb) *err = errno;
+        return result;
+    });
 }
 
 FNFCICLOSE(fciClose)
 {
-    auto* files = static_cast<BuildFiles*>(pv);
-    files->open.erase(std::remove(files->open.begin(), files->open.end(), static_cast<int>(hf)), files->open.end());
-    int result = _close(static_cast<int>(hf));
+    int result = closeBuildFile(static_cast<BuildFiles*>(pv), hf);
     if (result != 0) *err = errno;
     return result;
 }
@@ -106,7 +175,7 @@ FNFCICLOSE(fciClose)
 FNFCISEEK(fciSeek)
 {
     (void)pv;
-    long result = _lseek(static_cast<int>(hf), dist, seektype);
+    long result = seekIn(hf, dist, seektype);
     if (result == -1) *err = errno;
     return result;
 }
@@ -154,6 +223,16 @@ FNFCIGETOPENINFO(fciGetOpenInfo)
     auto* files = static_cast<BuildFiles*>(pv);
     return failSafe<INT_PTR>(-1, err, [&]() -> INT_PTR {
         files->open.reserve(files->open.size() + 1);
+        auto opened = std::make_unique<CabinetFile>();
+        if (HeldEntry* entry = std::exchange(files->source, nullptr)) {
+            // An entry held in memory keeps what its old cabinet said of it.
+            *pdate = entry->date;
+            *ptime = entry->time;
+            *pattribs = static_cast<USHORT>((entry->attributes & 0xFF) & keptAttributes);
+            opened->bytes = &entry->data;
+            files->open.push_back(std::move(opened));
+            return handleOf(files->open.back().get());
+        }
         win::File file(CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file) return -1;
@@ -167,11 +246,11 @@ FNFCIGETOPENINFO(fciGetOpenInfo)
         DWORD attributes = GetFileAttributesA(pszName);
         *pattribs = attributes == INVALID_FILE_ATTRIBUTES ? 0 : static_cast<USHORT>(attributes & keptAttributes);
         // FCI reads through the handle already open instead of a second open of the file.
-        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
-        if (fd == -1) return -1;
+        opened->fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
+        if (opened->fd == -1) return -1;
         file.release();
-        files->open.push_back(fd);
-        return fd;
+        files->open.push_back(std::move(opened));
+        return handleOf(files->open.back().get());
     });
 }
 
@@ -194,15 +273,33 @@ FNFCISTATUS(fciStatus)
     return 0;
 }
 
-FNOPEN(fdiOpen) { return _open(pszFile, oflag, pmode); }
+FNOPEN(fdiOpen)
+{
+    return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
+        auto file = std::make_unique<CabinetFile>();
+        file->fd = _open(pszFile, oflag, pmode);
+        if (file->fd == -1) return -1;
+        file->freedOnClose = true;
+        return handleOf(file.release());
+    });
+}
 
-FNREAD(fdiRead) { return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb)); }
+FNREAD(fdiRead) { return readFrom(hf, pv, cb); }
 
-FNWRITE(fdiWrite) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb)); }
+FNWRITE(fdiWrite)
+{
+    return failSafe<UINT>(static_cast<UINT>(-1), nullptr, [&]() -> UINT { return writeTo(hf, pv, cb); });
+}
 
-FNCLOSE(fdiClose) { return _close(static_cast<int>(hf)); }
+FNCLOSE(fdiClose)
+{
+    CabinetFile* file = fileOf(hf);
+    const int result = file->close();
+    if (file->freedOnClose) delete file;
+    return result;
+}
 
-FNSEEK(fdiSeek) { return _lseek(static_cast<int>(hf), dist, seektype); }
+FNSEEK(fdiSeek) { return seekIn(hf, dist, seektype); }
 
 FNFDIDECRYPT(fdiDecrypt)
 {
@@ -225,9 +322,33 @@ FNFDINOTIFY(fdiNotify)
         return failSafe<INT_PTR>(-1, nullptr, [&]() -> INT_PTR {
             // Entry names come from the cabinet: only a bare name stays inside the folder.
             if (!pfdin->psz1 || !win::isPlainFileName(pfdin->psz1)) return 0;
-            // What one cabinet can hold once repacked bounds what is unpacked.
-            context->unpacked += pfdin->cb;
+            // What one cabinet can hold once repacked bounds what is unpacked;
+            // the header's size is unsigned, whatever type FDI gives it.
+            const unsigned long size = static_cast<unsigned long>(pfdin->cb);
+            context->unpacked += size;
             if (context->unpacked > maxCabinetSize) return -1;
+            context->output.close();
+            if (context->held) {
+                if (context->unpacked > context->bound) {
+                    context->overBound = true;
+                    return -1;
+                }
+                // A later entry of the same name replaces the earlier, as a file would.
+                HeldEntry& entry = (*context->held)[win::upperCase(pfdin->psz1)];
+                entry = HeldEntry();
+                try {
+                    entry.data.reserve(size);
+                } catch (const std::bad_alloc&) {
+                    // Less memory than the bound: as much past what the run can hold.
+                    context->overBound = true;
+                    return -1;
+                }
+                context->extracted.push_back(pfdin->psz1);
+                context->holding = &entry;
+                context->output.bytes = &entry.data;
+                context->output.position = 0;
+                return handleOf(&context->output);
+            }
             std::string target = unpackedPath(context->targetDir, pfdin->psz1, context->spread);
             // Recorded before the file is opened: nothing may fail once it is.
             context->extracted.push_back(pfdin->psz1);
@@ -237,11 +358,23 @@ FNFDINOTIFY(fdiNotify)
                 // A read-only leftover of an earlier run must not stop the extraction.
                 if (win::clearReadOnly(target)) fd = _open(target.c_str(), flags, _S_IREAD | _S_IWRITE);
             }
-            if (fd == -1) context->extracted.pop_back();
-            return fd;
+            if (fd == -1) {
+                context->extracted.pop_back();
+                return -1;
+            }
+            context->output.bytes = nullptr;
+            context->output.fd = fd;
+            return handleOf(&context->output);
         });
     case fdintCLOSE_FILE_INFO:
-        _close(static_cast<int>(pfdin->hf));
+        context->output.close();
+        if (context->held) {
+            if (!context->holding) return FALSE;
+            context->holding->date = pfdin->date;
+            context->holding->time = pfdin->time;
+            context->holding->attributes = pfdin->attribs;
+            return TRUE;
+        }
         return failSafe<INT_PTR>(FALSE, nullptr, [&]() -> INT_PTR {
             // The time is set on a fresh handle after the writing one is closed:
             // Windows 9x may stamp a written file anew when it is closed.
@@ -311,17 +444,17 @@ namespace {
 // the platform's FDI fault, and a spanning one makes it ask for others.
 bool isSingleCabinet(HFDI fdi, const std::string& path, FDICABINETINFO& info)
 {
-    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
-    if (fd == -1) return false;
-    const long size = _lseek(fd, 0, SEEK_END);
-    _lseek(fd, 0, SEEK_SET);
+    CabinetFile file;
+    file.fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (file.fd == -1) return false;
+    const long size = _lseek(file.fd, 0, SEEK_END);
+    _lseek(file.fd, 0, SEEK_SET);
     // FDIIsCabinet answers "no next cabinet" whatever the header says: the
     // flags (reserve, previous, next) are read here, and must all be clear.
     unsigned char header[32] = {};
-    const bool noFlags = _read(fd, header, sizeof header) == sizeof header && header[30] == 0 && header[31] == 0;
-    _lseek(fd, 0, SEEK_SET);
-    const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, fd, &info);
-    _close(fd);
+    const bool noFlags = _read(file.fd, header, sizeof header) == sizeof header && header[30] == 0 && header[31] == 0;
+    _lseek(file.fd, 0, SEEK_SET);
+    const BOOL isCabinet = cabinetApi().fdiIsCabinet(fdi, handleOf(&file), &info);
     return noFlags && isCabinet && info.cFolders == 1 && info.cFiles >= 1 && info.cbCabinet == size;
 }
 
@@ -336,7 +469,9 @@ int copyCabinet(const std::string& cabinetFolder, const std::string& name, Extra
     if (!fdi) return -1;
     FDICABINETINFO info = {};
     if (!isSingleCabinet(fdi.get(), cabinetFolder + name, info)) return 0;
-    context->spread = info.cFiles > entriesInOneFolder ? (info.cFiles + entriesPerFolder - 1) / entriesPerFolder : 0;
+    // Entries held in memory need no sub-folders.
+    if (!context->held && info.cFiles > entriesInOneFolder)
+        context->spread = (info.cFiles + entriesPerFolder - 1) / entriesPerFolder;
     std::string cabinet = name;
     std::string folder = cabinetFolder;
     return api.fdiCopy(fdi.get(), &cabinet[0], &folder[0], 0, notify, fdiDecrypt, context) ? 1 : 0;
@@ -365,6 +500,19 @@ int extractWholeCabinet(const std::string& cabinetFolder, const std::string& nam
     return result == 1 ? 1 : 0;
 }
 
+int holdWholeCabinet(const std::string& cabinetFolder, const std::string& name, unsigned long long bound,
+                     HeldEntries& held, bool& overBound)
+{
+    held.clear();
+    ExtractionContext context;
+    context.held = &held;
+    context.bound = bound;
+    const int result = copyCabinet(cabinetFolder, name, &context, fdiNotify);
+    overBound = context.overBound;
+    if (result != 1) held.clear();
+    return result == 1 ? 1 : 0;
+}
+
 int listCabinet(const std::string& cabinetPath, std::vector<std::string>& names)
 {
     size_t slash = cabinetPath.find_last_of('\\');
@@ -379,7 +527,7 @@ CabinetBuilder::~CabinetBuilder()
 {
     fci_.reset();
     // FCI closes and deletes its files itself, except on some failures.
-    for (int fd : files_.open) _close(fd);
+    files_.open.clear();
     for (const std::string& path : files_.temporaries)
         if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(path.c_str());
 }
@@ -412,6 +560,18 @@ int CabinetBuilder::addFile(const std::string& sourcePath, const std::string& na
                                    fciGetOpenInfo, tcompTYPE_MSZIP)
                ? 1
                : 0;
+}
+
+int CabinetBuilder::addHeld(HeldEntry& entry, const std::string& nameInCabinet)
+{
+    if (!fci_) return 0;
+    // FCI opens the source within the call: the open callback takes the entry from there.
+    files_.source = &entry;
+    std::string inCabinet = nameInCabinet;
+    const BOOL added = cabinetApi().fciAddFile(fci_.get(), &inCabinet[0], &inCabinet[0], FALSE, fciGetNextCabinet,
+                                               fciStatus, fciGetOpenInfo, tcompTYPE_MSZIP);
+    files_.source = nullptr;
+    return added ? 1 : 0;
 }
 
 int CabinetBuilder::flush()

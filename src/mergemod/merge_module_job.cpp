@@ -14,14 +14,6 @@ namespace {
 
 const DWORD streamChunk = 1024;
 
-DWORD fileSizeOf(const std::string& path)
-{
-    win::File file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return 0;
-    DWORD size = GetFileSize(file.get(), nullptr);
-    return size == INVALID_FILE_SIZE ? 0 : size;
-}
-
 // Empties the unpacking folder: its files, and the sub-folders a large cabinet
 // was spread over with theirs. A linked folder is left alone: emptying it
 // would delete what lies elsewhere.
@@ -43,9 +35,9 @@ void clearUnpacked(const std::string& folder)
 } // namespace
 
 MergeModuleJob::MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir,
-                               const std::string& extractDir)
+                               const std::string& extractDir, unsigned long long memoryBound)
     : extractDir_(extractDir), moduleDir_(moduleDir), modulePath_(moduleDir + "\\" + moduleFileName),
-      cabinetPath_(moduleDir + "\\" + cabinetName)
+      cabinetPath_(moduleDir + "\\" + cabinetName), memoryBound_(memoryBound)
 {
     // What a killed run may have left of its store.
     win::finishMoveOver(workingCopyOf(modulePath_), modulePath_);
@@ -70,11 +62,19 @@ int MergeModuleJob::unpackCabinet()
 {
     unpacked_ = false;
     rebuilt_ = false;
+    inMemory_ = false;
+    held_.clear();
+    replacements_.clear();
     // Leftovers of an interrupted run must not stand in for missing entries.
     clearUnpacked(extractDir_);
     if (!cabinetApi().complete) return 0;
-    std::vector<std::string> extracted;
-    int whole = extractWholeCabinet(moduleDir_ + "\\", cabinetName, extractDir_, extracted, spread_);
+    bool overBound = false;
+    int whole = holdWholeCabinet(moduleDir_ + "\\", cabinetName, memoryBound_, held_, overBound);
+    inMemory_ = whole == 1;
+    if (overBound) {
+        std::vector<std::string> extracted;
+        whole = extractWholeCabinet(moduleDir_ + "\\", cabinetName, extractDir_, extracted, spread_);
+    }
     // A cabinet that was not extracted whole is never repacked.
     unpacked_ = streamCopied_ && whole;
     return 1;
@@ -103,13 +103,20 @@ int MergeModuleJob::replaceModuleFile(const std::string& newFilesDir, const std:
     std::string key;
     if (!findFileKey(longFileName, key) || !win::isPlainFileName(key)) return 0;
     if (!unpacked_) return 0;
-    std::string target = unpackedPath(extractDir_, key, spread_);
-    std::string source = newFilesDir + "\\" + longFileName;
-    win::clearReadOnly(target);
-    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return 0;
+    const std::string source = newFilesDir + "\\" + longFileName;
+    // Refused now rather than when the cabinet is packed, should it not open.
+    win::File file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    const DWORD size = GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE) return 0;
+    file.reset();
+    const std::string upperKey = win::upperCase(key);
+    replacements_[upperKey] = source;
+    held_.erase(upperKey);
 
-    FileRowUpdate row{key, fileSizeOf(target), std::string()};
-    readFileVersionText(target, row.version);
+    FileRowUpdate row{key, size, std::string()};
+    readFileVersionText(source, row.version);
     for (FileRowUpdate& pending : newRows_) {
         if (win::sameText(pending.key, key)) {
             pending = row;
@@ -129,7 +136,18 @@ int MergeModuleJob::addFilesInSequence(CabinetBuilder& builder, std::vector<std:
     if (keys.empty()) return 0;
     for (const std::string& key : keys) {
         if (!win::isPlainFileName(key)) return 0;
-        if (!builder.addFile(unpackedPath(extractDir_, key, spread_), key)) return 0;
+        // A new file from where it lies, else the entry as unpacked.
+        const std::string upperKey = win::upperCase(key);
+        const auto replacement = replacements_.find(upperKey);
+        const auto entry = held_.find(upperKey);
+        int added = 0;
+        if (replacement != replacements_.end())
+            added = builder.addFile(replacement->second, key);
+        else if (!inMemory_)
+            added = builder.addFile(unpackedPath(extractDir_, key, spread_), key);
+        else if (entry != held_.end())
+            added = builder.addHeld(entry->second, key);
+        if (!added) return 0;
     }
     return 1;
 }
@@ -139,8 +157,13 @@ int MergeModuleJob::rebuildCabinet()
     rebuilt_ = false;
     // Nothing in extractDir is of use once this ends: without a new cabinet the
     // module keeps its old one, so the folder is emptied on every path.
-    if (!unpacked_ || (!DeleteFileA(cabinetPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)) {
+    auto letGo = [&] {
         clearUnpacked(extractDir_);
+        held_ = HeldEntries();
+        replacements_.clear();
+    };
+    if (!unpacked_ || (!DeleteFileA(cabinetPath_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)) {
+        letGo();
         return 0;
     }
     std::vector<std::string> keys;
@@ -154,7 +177,7 @@ int MergeModuleJob::rebuildCabinet()
     std::vector<std::string> names;
     rebuilt_ = flushed && listCabinet(cabinetPath_, names) && names == keys;
     if (!rebuilt_) DeleteFileA(cabinetPath_.c_str());
-    clearUnpacked(extractDir_);
+    letGo();
     return rebuilt_ ? 1 : 0;
 }
 

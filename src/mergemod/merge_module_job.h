@@ -4,33 +4,39 @@
 // one value of its Registry table.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "mergemod/cabinet.h"
 #include "mergemod/stream_store.h"
 
 namespace mergemod {
 
-class CabinetBuilder;
+// How much unpacked data a patch holds in memory; a larger cabinet is
+// unpacked into the unpacking folder instead.
+const unsigned long long heldBytesBound = 256ULL * 1024 * 1024;
 
 class MergeModuleJob {
 public:
     // Also clears what a killed store of this module left behind.
-    MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir, const std::string& extractDir);
+    MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir, const std::string& extractDir,
+                   unsigned long long memoryBound = heldBytesBound);
     MergeModuleJob(const MergeModuleJob&) = delete;
     MergeModuleJob& operator=(const MergeModuleJob&) = delete;
 
     // Copies the stream "MergeModule.CABinet" into cabinetPath. 1 when whole.
     int extractCabinetStream();
-    // Empties extractDir and unpacks the working cabinet into it. 0 only when
-    // the decompressor cannot be created.
+    // Empties extractDir and unpacks the working cabinet into memory, or into
+    // extractDir when its entries pass the memory bound. 0 only when the
+    // decompressor cannot be created.
     int unpackCabinet();
     // Puts newFilesDir\longFileName in place of the unpacked file whose File
-    // row has that long name; its size and version go to the row when the
-    // cabinet is stored. 0 when skipped.
+    // row has that long name; the new file is packed from where it lies, and
+    // its size and version go to the row when the cabinet is stored. 0 when skipped.
     int replaceModuleFile(const std::string& newFilesDir, const std::string& longFileName);
     // Packs every File key in Sequence order into a new cabinetPath, checks
-    // it, and empties extractDir. 1 when a complete new cabinet is ready.
+    // it, and lets go of the unpacked entries. 1 when a complete new cabinet is ready.
     int rebuildCabinet();
     // Stores the new cabinet and the replaced files' rows in the module, then
     // removes the working files. Without a new cabinet the module stays as it was.
@@ -41,6 +47,8 @@ public:
 
     // Whether the whole cabinet was unpacked: only then are files replaced.
     bool unpacked() const { return unpacked_; }
+    // Whether its entries are held in memory rather than in extractDir.
+    bool heldInMemory() const { return inMemory_; }
 
 private:
     struct FileRow {
@@ -56,8 +64,14 @@ private:
     std::string modulePath_;
     std::string cabinetPath_;
 
+    unsigned long long memoryBound_;
+
     bool streamCopied_ = false;
     bool unpacked_ = false;
+    bool inMemory_ = false;
+    HeldEntries held_;
+    // The new files by their File keys in upper case.
+    std::map<std::string, std::string> replacements_;
     unsigned spread_ = 0;
     bool rebuilt_ = false;
     bool fileRowsRead_ = false;

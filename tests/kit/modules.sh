@@ -49,10 +49,23 @@ fixtures() {
   cp cvdhost.exe ../NUL && (cd .. && gcab -c -z nul.cab NUL)
   file_idt "NUL	Core	cvdhost.exe	$(stat -c %s cvdhost.exe)		0	512	1" > ../Device.idt
   build_module "$out/DEVICE.MSM" ../nul.cab ../Device.idt ../Registry.idt
+  # More entries than one unpacking folder takes, packed in key order, their
+  # Sequence the other way round.
+  local i rows=() keys=()
+  mkdir ../many
+  for ((i = 1; i <= 300; i++)); do
+    printf 'part %03d of many' "$i" > "../many/p$(printf %03d "$i").dll"
+    keys+=("p$(printf %03d "$i").dll")
+    rows+=("$(printf 'p%03d.dll\tCore\tP%03d~1.DLL|part %03d.dll\t%d\t\t0\t512\t%d' "$i" "$i" "$i" 16 $((301 - i)))")
+  done
+  file_idt "${rows[@]}" > ../Many.idt
+  (cd ../many && gcab -c -z ../many.cab "${keys[@]}")
+  build_module "$out/MANY.MSM" ../many.cab ../Many.idt ../Registry.idt
+  for i in 7 150 300; do printf 'part %03d, new' "$i" > "$out/new/part $(printf %03d "$i").dll"; done
   printf 'host 10.5\r\n' > "$out/new/cvdhost.exe"
   printf 'viewer 10.5 %.0s' {1..300} > "$out/new/Corvindale Viewer.dll"
   cp "$bin/trevix.exe" "$out/new/tool.exe"
-  cd "$out" && rm -rf files nofolder.cab nul.cab NUL ./*.idt
+  cd "$out" && rm -rf files many many.cab nofolder.cab nul.cab NUL ./*.idt
 }
 
 # The FileVersion of a file's version resource as the File table records it;

@@ -174,9 +174,10 @@ std::string moduleList()
 {
     std::string text;
     for (int s = rng() % 3; s >= 0; --s) {
-        text += "[" + (rng() % 6 ? pick({"CVDCOREMAIN.MSM", "OTHER.MSM", "NOFOLDER.MSM", "DEVICE.MSM", "ABSENT.MSM"}) : pick(awkward)) + "]\r\n";
+        text += "[" + (rng() % 6 ? pick({"CVDCOREMAIN.MSM", "OTHER.MSM", "NOFOLDER.MSM", "DEVICE.MSM", "MANY.MSM", "ABSENT.MSM"}) : pick(awkward)) + "]\r\n";
         for (int k = rng() % 4; k >= 0; --k)
-            text += (rng() % 3 ? pick({"cvdhost.exe", "Corvindale Viewer.dll", "tool.exe", "Read Me.txt"}) : pick(awkward)) + "=\r\n";
+            text += (rng() % 3 ? pick({"cvdhost.exe", "Corvindale Viewer.dll", "tool.exe", "Read Me.txt", "part 007.dll", "part 300.dll"}) : pick(awkward)) +
+                    "=\r\n";
     }
     return text;
 }

@@ -1,8 +1,8 @@
 // Known answers and tables for details a whole run does not show: the
 // settings file's bytes, the rename-list text, the delayed-move list, the
 // date rule, cabinet times and attributes, what a cabinet build writes, the
-// Sequence walk, the macros and the name rules, the self-removal command. One
-// table per rule.
+// Sequence walk, the macros and the name rules, the self-removal command, a
+// module patched in memory and past the memory bound. One table per rule.
 #include <gtest/gtest.h>
 
 #include "app/self_removal.h"
@@ -12,6 +12,8 @@
 #include "install/manifest.h"
 #include "kit/kit.h"
 #include "mergemod/cabinet.h"
+#include "mergemod/merge_module_job.h"
+#include "mergemod/module_database.h"
 #include "mergemod/names.h"
 #include "product/product_checks.h"
 #include "product/settings_container.h"
@@ -200,6 +202,139 @@ TEST_F(Units, CabinetBuildWritesNothingButTheCabinet)
     _putenv(restore.c_str());
     EXPECT_TRUE(built);
     EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"a.txt", "x.cab"}));
+}
+
+// The callbacks over bytes in memory behave as the C runtime's over a file.
+TEST(Tables, CabinetFileInMemory)
+{
+    std::string bytes;
+    mergemod::CabinetFile file;
+    file.bytes = &bytes;
+    const INT_PTR handle = reinterpret_cast<INT_PTR>(&file);
+    char into[8] = {};
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("abcd"), 4), 4u);
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("ef"), 2), 2u);
+    EXPECT_EQ(bytes, "abcdef");
+    EXPECT_EQ(mergemod::fdiSeek(handle, 0, SEEK_END), 6);
+    EXPECT_EQ(mergemod::fdiSeek(handle, -2, SEEK_CUR), 4);
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 8), 2u);
+    EXPECT_EQ(std::string(into, 2), "ef");
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 8), 0u);
+    EXPECT_EQ(mergemod::fdiSeek(handle, 1, SEEK_SET), 1);
+    EXPECT_EQ(mergemod::fdiRead(handle, into, 2), 2u);
+    EXPECT_EQ(std::string(into, 2), "bc");
+    EXPECT_EQ(mergemod::fdiSeek(handle, -4, SEEK_CUR), -1);
+    EXPECT_EQ(mergemod::fdiSeek(handle, 8, SEEK_SET), 8);
+    EXPECT_EQ(mergemod::fdiWrite(handle, const_cast<char*>("z"), 1), 1u);
+    EXPECT_EQ(bytes, "abcdef\0\0z"s);
+    EXPECT_EQ(mergemod::fdiClose(handle), 0);
+}
+
+// Entries held in memory follow the rules of unpacked files: of two of one
+// name whatever its case, the later; and repacked, the time the cabinet gave
+// and its four attribute bits, whatever else it set.
+TEST_F(Units, CabinetHeldInMemoryRepacksAsFromFiles)
+{
+    std::string large;
+    for (int i = 0; large.size() < 100000; ++i) large += std::to_string(i * 7919 % 100003) + ",";
+    kit::writeFile(scratch + "\\a.txt", large);
+    kit::writeFile(scratch + "\\b.txt", "later");
+    {
+        mergemod::CabinetBuilder builder;
+        ASSERT_TRUE(builder.create(scratch + "\\", "x.cab") && builder.addFile(scratch + "\\a.txt", "a.txt") && builder.addFile(scratch + "\\b.txt", "A.TXT") &&
+                    builder.addFile(scratch + "\\a.txt", "big.txt") && builder.flush());
+    }
+    std::string cab;
+    kit::readFile(scratch + "\\x.cab", cab);
+    // The last entry's attributes get the executable bit, which no file keeps.
+    const size_t first = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
+    const size_t last = cab.find("big.txt") - 16;
+    cab[last + 14] = static_cast<char>(0x40 | 0x21);
+    kit::writeFile(scratch + "\\x.cab", cab);
+    mergemod::HeldEntries held;
+    bool overBound = true;
+    ASSERT_EQ(mergemod::holdWholeCabinet(scratch + "\\", "x.cab", mergemod::heldBytesBound, held, overBound), 1);
+    EXPECT_FALSE(overBound);
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held["A.TXT"].data, "later");
+    EXPECT_TRUE(held["BIG.TXT"].data == large);
+    {
+        mergemod::CabinetBuilder builder;
+        ASSERT_TRUE(builder.create(scratch + "\\", "y.cab") && builder.addHeld(held["BIG.TXT"], "big.txt") && builder.flush());
+    }
+    std::string repacked;
+    kit::readFile(scratch + "\\y.cab", repacked);
+    const size_t entry = static_cast<unsigned char>(repacked.at(16)) | static_cast<unsigned char>(repacked.at(17)) << 8;
+    EXPECT_EQ(repacked.substr(entry + 10, 4), cab.substr(first + 10, 4)) << "date and time";
+    EXPECT_EQ(static_cast<unsigned char>(repacked.at(entry + 14)), 0x21);
+}
+
+TEST_F(Units, EntrySizesCountUnsigned)
+{
+    // An entry of 2 GiB is past the memory bound, not a negative size that
+    // would lower the sum: the patch then unpacks through the folder.
+    const std::string file = scratch + "\\a.txt";
+    kit::writeFile(file, "text");
+    {
+        mergemod::CabinetBuilder builder;
+        ASSERT_TRUE(builder.create(scratch + "\\", "x.cab") && builder.addFile(file, "a.txt") && builder.flush());
+    }
+    std::string cab;
+    kit::readFile(scratch + "\\x.cab", cab);
+    const size_t entry = static_cast<unsigned char>(cab.at(16)) | static_cast<unsigned char>(cab.at(17)) << 8;
+    cab.replace(entry, 4, "\0\0\0\x80"s);
+    kit::writeFile(scratch + "\\x.cab", cab);
+    mergemod::HeldEntries held;
+    bool overBound = false;
+    EXPECT_EQ(mergemod::holdWholeCabinet(scratch + "\\", "x.cab", mergemod::heldBytesBound, held, overBound), 0);
+    EXPECT_TRUE(overBound);
+    EXPECT_TRUE(held.empty());
+}
+
+// A module of more entries than one unpacking folder takes, patched with its
+// entries in memory, and again with a bound below their size, which unpacks
+// them into sub-folders of the unpacking folder: the same cabinet, in
+// Sequence order, with the new files, and nothing left in the folder.
+TEST_F(Units, ManyEntriesInMemoryAndPastTheBoundOnDisk)
+{
+    const std::string fixtures = getenv("TREVIX_FIXTURES"), extract = scratch + "\\Extracted", check = scratch + "\\check";
+    const char* const replaced[] = {"part 007.dll", "part 150.dll", "part 300.dll"};
+    CreateDirectoryA(extract.c_str(), nullptr);
+    std::string cabinets[2];
+    for (int onDisk = 0; onDisk < 2; ++onDisk) {
+        ASSERT_TRUE(CopyFileA(kit::join(fixtures, "MANY.MSM").c_str(), (scratch + "\\MANY.MSM").c_str(), FALSE));
+        mergemod::MergeModuleJob job("MANY.MSM", scratch, extract, onDisk ? 1000 : mergemod::heldBytesBound);
+        ASSERT_EQ(job.extractCabinetStream(), 1);
+        job.unpackCabinet();
+        EXPECT_TRUE(job.unpacked());
+        EXPECT_EQ(job.heldInMemory(), !onDisk);
+        EXPECT_EQ(kit::listDir(extract), onDisk ? (std::vector<std::string>{"0", "1", "2", "3", "4"}) : std::vector<std::string>{}) << onDisk;
+        for (const char* name : replaced) EXPECT_EQ(job.replaceModuleFile(fixtures + "\\new", name), 1) << name;
+        EXPECT_EQ(job.rebuildCabinet(), 1) << onDisk;
+        EXPECT_EQ(job.storeCabinetStream(), 1) << onDisk;
+        EXPECT_TRUE(kit::listDir(extract).empty()) << onDisk;
+        EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"Extracted", "MANY.MSM"})) << onDisk;
+        ASSERT_EQ(mergemod::readModuleStream(scratch + "\\MANY.MSM", mergemod::cabinetName, cabinets[onDisk]), 1);
+    }
+    EXPECT_TRUE(cabinets[0] == cabinets[1]);
+    // What the cabinet holds, read back through the folder.
+    CreateDirectoryA(check.c_str(), nullptr);
+    CreateDirectoryA((check + "\\out").c_str(), nullptr);
+    kit::writeFile(check + "\\x.cab", cabinets[0]);
+    std::vector<std::string> names, keys;
+    unsigned spread = 0;
+    ASSERT_EQ(mergemod::extractWholeCabinet(check + "\\", "x.cab", check + "\\out", names, spread), 1);
+    for (int i = 300; i >= 1; --i) keys.push_back("p" + std::string(i < 100 ? "0" : "") + (i < 10 ? "0" : "") + std::to_string(i) + ".dll");
+    EXPECT_TRUE(names == keys) << names.size();
+    std::string text;
+    for (const char* kept : {"p001.dll", "p008.dll", "p299.dll"}) {
+        kit::readFile(mergemod::unpackedPath(check + "\\out", kept, spread), text);
+        EXPECT_EQ(text, "part " + std::string(kept + 1, 3) + " of many") << kept;
+    }
+    for (const char* name : replaced) {
+        kit::readFile(mergemod::unpackedPath(check + "\\out", "p" + std::string(name + 5, 3) + ".dll", spread), text);
+        EXPECT_EQ(text, std::string(name, 8) + ", new") << name;
+    }
 }
 
 TEST_F(Units, MacrosAndTheirStagingFolders)
