@@ -151,8 +151,15 @@ int runUpdate(UpdateSession& session)
     if (!squatted && (!running || made == ERROR_ALREADY_EXISTS)) {
         // The system has deleted a cleanup run's entry already: written
         // again, it is not lost when the wait runs out.
-        if (!running || !isCleanupRun(session.commandLine) || cleanupEntryIs(session, CleanupEntry::other) ||
-            writeCleanupEntry(session) != ERROR_SUCCESS) {
+        const bool cleanup = isCleanupRun(session.commandLine);
+        if (cleanup && cleanupEntryIs(session, CleanupEntry::other)) {
+            // An install run has scheduled a cleanup run of its own: nothing
+            // names this copy any more, so it goes.
+            scheduleSelfDelete();
+            session.exitCode = exitAnotherRun;
+            return 1;
+        }
+        if (!running || !cleanup || writeCleanupEntry(session) != ERROR_SUCCESS) {
             session.exitCode = exitAnotherRun;
             return 1;
         }

@@ -2,8 +2,8 @@
 // appends its file name and arguments to standin.log beside itself, and what
 // a progress bar of the update shows at that moment, so that tests see what
 // was started, how, and where the run then stood. With STANDIN_RUN set, it
-// first runs that command line and logs its exit code: a second update
-// started while the first one waits.
+// first runs that command line and logs its exit code (with a leading "&",
+// starts it and goes on): a second update started while the first one waits.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -27,9 +27,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
         DWORD code = 0;
-        if (CreateProcessA(nullptr, other, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) &&
-            WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code))
+        const bool wait = other[0] != '&'; // "&COMMAND": started, not waited for
+        if (!CreateProcessA(nullptr, other + (wait ? 0 : 1), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            line += " did not start it";
+        else if (!wait)
+            line += " started it";
+        else if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code))
             line += " ran " + std::to_string(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
     line += "\r\n";
     HANDLE log = CreateFileA((path.substr(0, path.rfind('\\')) + "\\standin.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
