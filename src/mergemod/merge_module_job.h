@@ -45,6 +45,12 @@ public:
     // committed; 0 with the error in GetLastError (ERROR_NOT_FOUND without such a row).
     int setRegistryValue(HKEY root, const std::string& keyPath, const std::string& valueName, const std::string& value);
 
+    // Whether the module's File table names a file of that long name.
+    bool hasFile(const std::string& longFileName)
+    {
+        std::string key;
+        return findFileKey(longFileName, key) != 0;
+    }
     // Whether the whole cabinet was unpacked: only then are files replaced.
     bool unpacked() const { return unpacked_; }
     // Whether its entries are held in memory rather than in extractDir.

@@ -62,11 +62,14 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, 
     job.unpackCabinet();
     if (!failure && !job.unpacked()) failure = error();
     int replaced = 1;
+    bool oldFileLeft = false;
     for (const std::string& name : win::profileNames(moduleList, moduleFileName.c_str())) {
         SetLastError(0);
         if (!failure && !job.replaceModuleFile(session.newFilesDir, name)) {
             session.outcome.report(Action::patch, module, win::failure(error()), name);
             replaced = 0;
+            // A name the module lacks leaves none of its files old.
+            oldFileLeft = oldFileLeft || job.hasFile(name);
         }
     }
     SetLastError(0);
@@ -78,6 +81,8 @@ int patchMergeModule(UpdateSession& session, const std::string& moduleFileName, 
         session.unpatchedModules.push_back(moduleFileName);
         return 0;
     }
+    // Its revision would say it holds files it does not.
+    if (oldFileLeft) session.unpatchedModules.push_back(moduleFileName);
     if (replaced) session.outcome.report(Action::patch, module, {});
     return replaced;
 }
