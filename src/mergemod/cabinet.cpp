@@ -12,14 +12,11 @@
 #include <new>
 #include <utility>
 
-#include "session/product_facts.h"
 #include "win/files.h"
 #include "win/paths.h"
 #include "win/text.h"
 
 namespace mergemod {
-
-const char* const cabinetName = facts::moduleCabinetStream;
 
 namespace {
 

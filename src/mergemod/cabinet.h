@@ -10,9 +10,6 @@
 
 namespace mergemod {
 
-// The one cabinet name of the merge-module work: working file, stream and szCab.
-extern const char* const cabinetName;
-
 // Callbacks, declared with the API's own macros for its calling convention.
 FNFCIALLOC(cabAlloc);
 FNFCIFREE(cabFree);

@@ -10,6 +10,7 @@
 
 #include "mergemod/cabinet.h"
 #include "mergemod/stream_store.h"
+#include "session/product_facts.h"
 
 namespace mergemod {
 
@@ -19,6 +20,10 @@ const unsigned long long heldBytesBound = 256ULL * 1024 * 1024;
 
 class MergeModuleJob {
 public:
+    // The cabinet's one name: the module's stream, the working file beside
+    // the module, and the cabinet's own name inside it.
+    static constexpr const char* cabinetName = facts::moduleCabinetStream;
+
     // Also clears what a killed store of this module left behind.
     MergeModuleJob(const std::string& moduleFileName, const std::string& moduleDir, const std::string& extractDir,
                    unsigned long long memoryBound = heldBytesBound);

@@ -314,7 +314,7 @@ TEST_F(Units, ManyEntriesInMemoryAndPastTheBoundOnDisk)
         EXPECT_EQ(job.storeCabinetStream(), 1) << onDisk;
         EXPECT_TRUE(kit::listDir(extract).empty()) << onDisk;
         EXPECT_EQ(kit::listDir(scratch), (std::vector<std::string>{"Extracted", "MANY.MSM"})) << onDisk;
-        ASSERT_EQ(mergemod::readModuleStream(scratch + "\\MANY.MSM", mergemod::cabinetName, cabinets[onDisk]), 1);
+        ASSERT_EQ(mergemod::readModuleStream(scratch + "\\MANY.MSM", mergemod::MergeModuleJob::cabinetName, cabinets[onDisk]), 1);
     }
     EXPECT_TRUE(cabinets[0] == cabinets[1]);
     // What the cabinet holds, read back through the folder.
