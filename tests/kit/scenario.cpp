@@ -54,6 +54,8 @@
 //   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty / expect-tail PATH LINE...
 //                                         (the last line is one of these, or "(no file)"; the file ends
 //                                         with a line break)
+//   expect-blocks PATH N                  the log holds N runs' blocks (each starts with a line
+//                                         "install ", "cleanup ", "status " or "plan " and the date)
 //   expect-names KEY NAME                 the value, where present, names in quotes a file that exists
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <algorithm>
@@ -62,6 +64,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -474,6 +477,16 @@ private:
              const size_t open = data.find('"'), close = data.find('"', open + 1);
              const std::string named = close == std::string::npos ? "" : data.substr(open + 1, close - open - 1);
              if (named.empty() || !kit::exists(named)) fail(n, w[2] + " names no file that is there: " + data.c_str());
+         }},
+        {"expect-blocks",
+         [this](int n, const Words& w) {
+             const std::regex start("^(install|cleanup|status|plan) \\d{4}-\\d\\d-\\d\\d ");
+             std::string data, line;
+             kit::readFile(w[1], data);
+             std::istringstream in(data);
+             int blocks = 0;
+             while (std::getline(in, line)) blocks += std::regex_search(line, start);
+             expect(n, "blocks of " + w[1], std::to_string(blocks), w[2]);
          }},
         {"expect-log",
          [this](int n, const Words& w) {
