@@ -47,6 +47,17 @@ wineserver -p </dev/null >/dev/null 2>&1
 trap wine_discard EXIT
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
+# keep COUNT NAME REPLACE: the module just patched, for the check, with the
+# new files it must hold.
+keep() {
+  local count=$1 name=$2 replace=$3 i
+  mkdir -p "$work/patched"
+  cp "$WINEPREFIX/drive_c/m$count/MOD.MSM" "$work/patched/$name.MSM"
+  for ((i = 1; i <= replace; i++)); do
+    printf 'f%04d.dll<%s\n' "$i" "$WINEPREFIX/drive_c/new$count/$(printf 'file %04d.dll' "$i")"
+  done > "$work/patched/$name.expect"
+}
+
 patch_ms() {  # COUNT REPLACE -> the run of median time of three: ms, peak KB, rise KB
   local count=$1 replace=$2 runs=() i
   # The modules lie on the machine's own drive, as the product's do.
@@ -57,13 +68,15 @@ patch_ms() {  # COUNT REPLACE -> the run of median time of three: ms, peak KB, r
     cp "$work/MOD$count.orig" "$modules/MOD.MSM"
     runs+=("$(wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM | tr -d '\r')")
   done
+  keep "$count" "MOD$count" "$replace"
   printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p
 }
 
-steps_of() {  # COUNT -> one more patch, the time of each step
+steps_of() {  # COUNT REPLACE -> one more patch, the time of each step
   local count=$1
   cp "$work/MOD$count.orig" "$WINEPREFIX/drive_c/m$count/MOD.MSM"
   wine "$build/bin/mergemod_bench.exe" "C:\\m$count" "C:\\new$count" MOD.MSM steps | tr -d '\r'
+  keep "$count" "MOD$count-steps" "$2"
 }
 
 baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msibuild -a, in ms
@@ -81,7 +94,7 @@ baseline_ms() {  # COUNT -> gcab -c -z of the files in Sequence order, then msib
 
 small=$(patch_ms 200 10 | cut -d' ' -f1)
 read -r large peak rise < <(patch_ms 2000 100)
-steps=$(steps_of 2000)
+steps=$(steps_of 2000 100)
 base=$(baseline_ms 2000)
 echo "merge-module patch, 200 files (replace 10):   ${small} ms"
 echo "merge-module patch, 2000 files (replace 100): ${large} ms"
@@ -91,3 +104,8 @@ echo "gcab -c -z + msibuild -a, 2000 files:         ${base} ms"
 awk -v l="$large" -v b="$base" -v s="$small" 'BEGIN {
   printf "ratio to baseline: %.2f (goal <= 2.0)\n", l / (b > 0 ? b : 1)
   printf "scaling 200 -> 2000 files: %.1fx (goal <= 11x)\n", l / (s > 0 ? s : 1) }'
+# A patch that failed would look fast: the patched modules are read back.
+if ! check "$work/patched"; then
+  echo "merge-module patch: the patched modules do NOT hold the new files; the figures above do not count"
+  exit 1
+fi

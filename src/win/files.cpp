@@ -129,17 +129,19 @@ void WorkFolders::removeAll()
         RemoveDirectoryA(made.second.c_str());
     }
     folders_.clear();
+    handedDown_.clear();
 }
 
 namespace {
 
-// Moves source over target; where the system has no replacing move (Windows
-// 9x), the old target waits at aside while source moves in. The new file
-// takes the old one's access list and read-only attribute; a folder at target
-// is never replaced, and a file in use is refused by the move itself.
-bool moveInto(const std::string& source, const std::string& target, const std::string& aside)
+// Moves source over target, whose attributes are given; where the system has
+// no replacing move (Windows 9x), the old target waits at aside while source
+// moves in. The new file takes the old one's access list and read-only
+// attribute; a folder at target is never replaced, and a file in use is
+// refused by the move itself.
+bool moveInto(const std::string& source, const std::string& target, const std::string& aside, DWORD attributes,
+              std::vector<DWORD>* handedDown)
 {
-    const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool installed = attributes != INVALID_FILE_ATTRIBUTES && !isLink(attributes);
     if (installed && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -147,7 +149,7 @@ bool moveInto(const std::string& source, const std::string& target, const std::s
     }
     // Written in a folder of its own, the new file would keep that folder's
     // access list wherever it is moved.
-    if (installed && !copyAccessList(target, source)) return false;
+    if (installed && !copyAccessList(target, source, handedDown)) return false;
     const bool readOnly = installed && (attributes & FILE_ATTRIBUTE_READONLY);
     if (readOnly) {
         const DWORD sourceAttributes = GetFileAttributesA(source.c_str());
@@ -197,7 +199,10 @@ bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
     if (!written && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
         DeleteFileA(temporary.c_str()))
         written = write(temporary);
-    if (written && moveInto(temporary, target, work + target.substr(folderOf(target).size()))) return true;
+    // The attributes read before the copy serve the move: one query a file.
+    if (written && moveInto(temporary, target, work + target.substr(folderOf(target).size()), attributes,
+                            &folders.handedDown(work)))
+        return true;
     const DWORD error = GetLastError();
     if (written) deleteFile(temporary);
     SetLastError(error);
@@ -208,7 +213,7 @@ bool replaceWhole(WorkFolders& folders, const std::string& target, Write write)
 
 bool moveOver(const std::string& source, const std::string& target)
 {
-    return moveInto(source, target, asideName(source));
+    return moveInto(source, target, asideName(source), GetFileAttributesA(target.c_str()), nullptr);
 }
 
 void finishMoveOver(const std::string& source, const std::string& target)

@@ -66,9 +66,13 @@ public:
     std::string folderFor(const std::string& target);
     // Removes every work folder made so far: the end of the copies.
     void removeAll();
+    // The access list that a work folder hands down to each new file in it,
+    // once known (empty until then).
+    std::vector<DWORD>& handedDown(const std::string& work) { return handedDown_[work]; }
 
 private:
-    std::map<std::string, std::string> folders_; // by target folder
+    std::map<std::string, std::string> folders_;           // by target folder
+    std::map<std::string, std::vector<DWORD>> handedDown_; // by work folder
 };
 
 // Copies source over target whole or not at all: a full drive or a failed

@@ -270,17 +270,23 @@ HANDLE createPrivateMutex(const char* name)
     return mutex;
 }
 
-bool copyAccessList(const std::string& from, const std::string& to)
+bool copyAccessList(const std::string& from, const std::string& to, std::vector<DWORD>* handedDown)
 {
     const DWORD major = ntMajorVersion();
     if (major == 0) return true;
     const SecurityApi& api = securityApi();
     if (!api.complete()) return false;
+    auto readList = [&](const std::string& path, std::vector<DWORD>& list) {
+        return readDescriptor(list, [&](void* data, DWORD size, DWORD* needed) {
+            return api.getFileSecurity(path.c_str(), DACL_SECURITY_INFORMATION, data, size, needed);
+        });
+    };
     std::vector<DWORD> list;
-    if (!readDescriptor(list, [&](void* data, DWORD size, DWORD* needed) {
-            return api.getFileSecurity(from.c_str(), DACL_SECURITY_INFORMATION, data, size, needed);
-        }))
-        return false;
+    if (!readList(from, list)) return false;
+    // Most installed files carry what their folder hands down, which the new
+    // file has already: writing it again costs as much as reading it.
+    if (handedDown && handedDown->empty() && !readList(to, *handedDown)) handedDown->clear();
+    if (handedDown && *handedDown == list) return true;
     // A list that was protected from what its folder hands down stays so;
     // one that was not goes on taking it (Windows 2000 and later).
     SECURITY_DESCRIPTOR_CONTROL control = 0;

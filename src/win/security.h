@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace win {
 
@@ -50,6 +51,8 @@ HANDLE createPrivateMutex(const char* name);
 
 // Gives to the access list of from (a file that to replaces), its
 // protection from the folder above included. true on the 9x family.
-bool copyAccessList(const std::string& from, const std::string& to);
+// handedDown, when given, keeps what the folder of to hands down to every new
+// file (read from to the first time): a list equal to it is not written again.
+bool copyAccessList(const std::string& from, const std::string& to, std::vector<DWORD>* handedDown = nullptr);
 
 } // namespace win

@@ -77,7 +77,8 @@ version() {
 # Every module under DIR must open, and each File row's FileSize and Version
 # must be those of its file in the cabinet, in Sequence order. NAME.expect
 # beside NAME.MSM lists what it must hold: KEY=CONTENT for a file of the
-# cabinet, Revision=VALUE for the first machine row of the revision. A module
+# cabinet, KEY<PATH for one that is byte for byte the file PATH of this
+# machine, Revision=VALUE for the first machine row of the revision. A module
 # exported half-way (mid-NAME) that is byte for byte NAME of FIXTURES need
 # hold nothing more.
 check() {
@@ -100,6 +101,10 @@ check() {
     [ -f "$expect" ] || continue
     [[ $base == mid-* ]] && cmp -s "$module" "${2:-}/${base#mid-}" && continue
     while IFS= read -r line; do
+      if [[ $line != *=* && $line == *'<'* ]]; then
+        cmp -s "$work/cab/${line%%<*}" "${line#*<}" || { echo "$module: ${line%%<*} is not ${line#*<}"; status=1; }
+        continue
+      fi
       local name=${line%%=*} want=${line#*=} got
       if [ "$name" = Revision ]; then
         got=$(msiinfo export "$module" Registry | tr -d '\r' | awk -F'\t' '$1=="RegMachine" {print $5}')

@@ -39,12 +39,13 @@
 //                                         killed: just before each of its changes of a file, the registry
 //                                         or a database (all), N spread over them, or change K only. For each point the
 //                                         lines before it set the machine up anew (the update's copies,
-//                                         RunOnce entry, log and record gone too) and the modules in
-//                                         $MODULES are exported as the kill left them: each must be its
+//                                         RunOnce entry, log and record gone too) and every module of
+//                                         the modules directive is exported as the kill left it: each must be its
 //                                         fixture byte for byte or hold the new files that the scenario's
 //                                         own export of it expects.
 //   export PATH NAME [KEY=TEXT]...        a module for the check from the Linux side (every File row's
-//                                         size and version are its file's), with what it must hold
+//                                         size and version are its file's), with what it must hold;
+//                                         fails when the module is not there
 //   expect-exit N / expect-dialogs N      the last run's exit status / number of dialogs
 //   expect-dialog I caption=.. text=.. buttons=Yes/No icon=.. owner=..|none bar=MIN..MAX@POS
 //   expect-reg KEY NAME sz|dword VALUE|absent / expect-key KEY present|absent
@@ -53,6 +54,8 @@
 //   expect-settings PATH MAJOR MINOR / expect-log PATH LINE...|empty / expect-tail PATH LINE...
 //                                         (the last line is one of these, or "(no file)"; the file ends
 //                                         with a line break)
+//   expect-blocks PATH N                  the log holds N runs' blocks (each starts with a line
+//                                         "install ", "cleanup ", "status " or "plan " and the date)
 //   expect-names KEY NAME                 the value, where present, names in quotes a file that exists
 //   on FAMILIES DIRECTIVE... / except FAMILIES DIRECTIVE...   only for (or not for) those families
 #include <algorithm>
@@ -61,6 +64,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "kit/kit.h"
@@ -161,9 +166,9 @@ private:
             for (size_t i = 0; i < at; ++i) execute(lines_[i]);
             if (runCommand(program, "", {}, killAt).exitCode != 99) fail(lines_[at].first, "not killed at change " + std::to_string(killAt));
             vars_["OUT"] = kit::join(out_, "kill-" + std::to_string(point_));
-            if (vars_.count("MODULES"))
-                for (const std::string& name : kit::listDir(vars_["MODULES"]))
-                    if (matches(name, "*.MSM")) exportModule(kit::join(vars_["MODULES"], name), "mid-" + name.substr(0, name.size() - 4), newFiles(at, name));
+            // Every module made, whatever the kill left: one gone is no module that passes.
+            for (const std::string& name : modules_)
+                exportModule(lines_[at].first, kit::join(vars_["MODULES"], name), "mid-" + name.substr(0, name.size() - 4), newFiles(at, name));
             for (size_t i = at + 1; i < lines_.size(); ++i) execute(lines_[i]);
         }
         std::printf("%s %s: killed at %d of %d changes\n", path_.c_str(), family_.c_str(), points, total);
@@ -189,10 +194,10 @@ private:
         held_.clear();
     }
 
-    void exportModule(const std::string& module, const std::string& name, const std::string& expectations)
+    void exportModule(int line, const std::string& module, const std::string& name, const std::string& expectations)
     {
         CreateDirectoryA(vars_["OUT"].c_str(), nullptr);
-        CopyFileA(module.c_str(), (kit::join(vars_["OUT"], name) + ".MSM").c_str(), FALSE);
+        if (!CopyFileA(module.c_str(), (kit::join(vars_["OUT"], name) + ".MSM").c_str(), FALSE)) return fail(line, "cannot export " + module);
         kit::writeFile(kit::join(vars_["OUT"], name) + ".expect", expectations);
     }
 
@@ -218,6 +223,7 @@ private:
     std::vector<std::pair<int, Words>> lines_;
     std::map<std::string, std::string> vars_;
     std::vector<std::string> made_, keys_;
+    std::set<std::string> modules_; // the modules directive's, by name
     std::vector<HANDLE> held_;
     std::vector<Answer> answers_;
     Run last_;
@@ -240,11 +246,14 @@ private:
              keys_.push_back("HKLM\\Software\\Veltrane");
          }},
         {"modules",
-         [this](int, const Words& w) {
+         [this](int n, const Words& w) {
              vars_["MODULES"] = vars_["PRODUCT"] + "\\Packager\\Merge Modules";
              CreateDirectoryA((vars_["PRODUCT"] + "\\Packager").c_str(), nullptr);
              CreateDirectoryA(vars_["MODULES"].c_str(), nullptr);
-             for (size_t i = 1; !w[i].empty(); ++i) CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE);
+             for (size_t i = 1; !w[i].empty(); ++i) {
+                 if (!CopyFileA(kit::join(vars_["FIXTURES"], w[i]).c_str(), kit::join(vars_["MODULES"], w[i]).c_str(), FALSE)) fail(n, "cannot copy " + w[i]);
+                 modules_.insert(w[i]);
+             }
          }},
         {"package",
          [this](int n, const Words& w) {
@@ -278,7 +287,9 @@ private:
              };
              runCommand("Z:\\bin\\ln -s \"" + unix(w[2]) + "\" \"" + unix(w[1]) + "\"", "", {});
              for (const DWORD begin = GetTickCount(); !kit::exists(w[1]) && GetTickCount() - begin < 5000;) Sleep(50);
-             if (!(GetFileAttributesA(w[1].c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
+             // No link at all reads as INVALID_FILE_ATTRIBUTES, every bit set.
+             const DWORD attributes = GetFileAttributesA(w[1].c_str());
+             if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) fail(n, "cannot link " + w[1]);
          }},
         {"fill", [](int, const Words& w) { fill(w[1], w[2]); }},
         {"settings", [this](int n, const Words& w) { write(n, w[1], kit::settingsFile(number(w[2]), number(w[3]), number(w[4]), number(w[5]))); }},
@@ -329,10 +340,10 @@ private:
              directives_.at("run")(n, {"run", "wineboot.exe", "-r", ""});
          }},
         {"export",
-         [this](int, const Words& w) {
+         [this](int n, const Words& w) {
              std::string expectations;
              for (size_t i = 3; !w[i].empty(); ++i) expectations += w[i] + "\n";
-             exportModule(w[1], w[2], expectations);
+             exportModule(n, w[1], w[2], expectations);
          }},
         {"expect-exit", [this](int n, const Words& w) { expect(n, "exit status", std::to_string(last_.exitCode), w[1]); }},
         {"expect-dialogs", [this](int n, const Words& w) { expect(n, "dialogs", std::to_string(last_.dialogs.size()), w[1]); }},
@@ -402,6 +413,16 @@ private:
              const size_t open = data.find('"'), close = data.find('"', open + 1);
              const std::string named = close == std::string::npos ? "" : data.substr(open + 1, close - open - 1);
              if (named.empty() || !kit::exists(named)) fail(n, w[2] + " names no file that is there: " + data.c_str());
+         }},
+        {"expect-blocks",
+         [this](int n, const Words& w) {
+             const std::regex start("^(install|cleanup|status|plan) \\d{4}-\\d\\d-\\d\\d ");
+             std::string data, line;
+             kit::readFile(w[1], data);
+             std::istringstream in(data);
+             int blocks = 0;
+             while (std::getline(in, line)) blocks += std::regex_search(line, start);
+             expect(n, "blocks of " + w[1], std::to_string(blocks), w[2]);
          }},
         {"expect-log",
          [this](int n, const Words& w) {

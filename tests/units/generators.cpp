@@ -77,16 +77,17 @@ std::string listing(const std::string& folder)
     return out;
 }
 
-// Every entry of the drive outside the update's folders (the generators'
-// tree but its current folder, and the staging folders the update makes
-// beside its folders), with its size and time; links are not entered.
+// Every entry of the drive outside the update's folders (its product and
+// update folders, and the staging folders it makes beside its folders), with
+// its size and time; links are not entered. The rest of the generators' tree
+// is walked: a stray path such as product\..\x.dll lands there.
 void walk(const std::string& folder, std::map<std::string, std::string>& entries, bool deep)
 {
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA(kit::join(folder, "*").c_str(), &data);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) {
         const std::string name = data.cFileName, path = kit::join(folder, name);
-        if (name == "." || name == ".." || (path == root && folder == "C:\\") || isStaging(name)) continue;
+        if (name == "." || name == ".." || path == product || path == package || isStaging(name)) continue;
         const bool directory = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
         entries[path] = directory ? "" : std::to_string(data.nFileSizeLow) + "@" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
         if (deep && directory && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) walk(path, entries, deep);
