@@ -26,6 +26,9 @@ inline std::string join(const std::string& folder, const std::string& name)
 
 inline bool writeFile(const std::string& path, const std::string& content)
 {
+    // A prefix shares Wine's own files with its template by hard links: a
+    // file written in place would change it for every prefix made later.
+    DeleteFileA(path.c_str());
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);

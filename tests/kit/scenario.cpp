@@ -270,8 +270,10 @@ private:
         {"file", [this](int n, const Words& w) { write(n, w[1], text(w[2], w[3])); }},
         {"copy",
          [this](int n, const Words& w) {
-             for (size_t i = 2; !w[i].empty(); ++i)
+             for (size_t i = 2; !w[i].empty(); ++i) {
+                 DeleteFileA(w[i].c_str()); // never written through a link the prefix shares with its template
                  if (!CopyFileA(w[1].c_str(), w[i].c_str(), FALSE)) fail(n, "cannot copy " + w[1] + " to " + w[i]);
+             }
          }},
         {"readonly", [](int, const Words& w) { SetFileAttributesA(w[1].c_str(), FILE_ATTRIBUTE_READONLY); }},
         {"access",
