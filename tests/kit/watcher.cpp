@@ -87,9 +87,11 @@ struct Watcher {
             auto rule = std::find_if(answers.begin(), answers.end(),
                                      [&](const Answer& a) { return a.caption == d.caption && d.text.find(a.text) != std::string::npos; });
             const int press = rule == answers.end() ? IDOK : rule->button;
-            if (press == pressEscape)
-                PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            else if (HWND button = GetDlgItem(window, press))
+            // A dialog that a message box of its own has disabled takes no keys
+            // on a desktop either: the key would end the box with it.
+            if (press == pressEscape) {
+                if (IsWindowEnabled(window)) PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            } else if (HWND button = GetDlgItem(window, press))
                 PostMessageA(window, WM_COMMAND, press, reinterpret_cast<LPARAM>(button));
         }
     }
